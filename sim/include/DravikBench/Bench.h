@@ -1,0 +1,142 @@
+// Control interface of the virtual probe bench behind libDravikUSBDriver.so. Tests, examples and
+// tools configure simulated probes here; the system reaches them only through the 13 driver calls.
+//
+// With nothing configured the bench holds one third-generation probe on USB interface 0 with the
+// serial number "DRAVIK-BENCH-0001" (see ProbeConfig's defaults).
+#pragma once
+
+#include "DravikBench/BenchExport.h"
+
+#include <cstdint>
+#include <deque>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "DravikBench/ProbeConfig.h"
+#include "DravikBench/SimProbe.h"
+#include "DravikBench/WireLog.h"
+
+
+
+namespace dravik::sim {
+
+// An answer a test puts in place of the simulated one.
+struct DRAVIK_BENCH_API ScriptedAnswer {
+    // Applies to the next exchange whose command block starts with these bytes (empty: any).
+    std::vector<uint8_t> match;
+    // Bytes delivered into the answer buffer (at most bufferLength); none: the buffer is untouched.
+    std::optional<std::vector<uint8_t>> data;
+    // Transport result of the exchange.
+    unsigned transportResult = drv::kOk;
+
+    // An answer of `word` (little-endian) followed by `rest`.
+    static ScriptedAnswer Status(uint16_t word, std::vector<uint8_t> rest = {});
+    static ScriptedAnswer Bytes(std::vector<uint8_t> bytes);
+    static ScriptedAnswer Transport(unsigned result);
+    ScriptedAnswer& When(std::vector<uint8_t> cdbPrefix);
+};
+
+// A fault injected at a chosen exchange.
+struct Fault {
+    enum class Kind { Transport, Status, Unplug };
+    Kind kind = Kind::Transport;
+    uint32_t value = drv::kFailure;  // transport result, or status word
+};
+
+// The bench clock: real time by default; manual for deterministic tests.
+class DRAVIK_BENCH_API BenchClock {
+public:
+    uint64_t nowUs() const;
+    void setManual(bool manual);
+    bool manual() const { return manual_; }
+    void advance(uint64_t us);  // manual mode only
+    void setExchangeLatencyUs(uint64_t us) { latencyUs_ = us; }
+    uint64_t exchangeLatencyUs() const { return latencyUs_; }
+
+private:
+    bool manual_ = false;
+    uint64_t manualNowUs_ = 0;
+    uint64_t latencyUs_ = 0;
+};
+
+class DRAVIK_BENCH_API Bench {
+public:
+    // --- probes ---
+    // Removes every probe and every setting (an empty bench, not the default one).
+    void clear();
+    // Back to the documented default bench.
+    void reset();
+    // Adds a probe; returns its bench index (its position among the plugged probes).
+    int addProbe(const ProbeConfig& config);
+    // Unplugs a probe: open handles to it fail from now on.
+    void removeProbe(int index);
+    SimProbe& probe(int index);
+    int probeCount() const;
+    // Index of the probe with this serial number, -1 when none.
+    int findProbe(const std::string& serial) const;
+
+    DriverConfig driver;
+    BenchClock clock;
+
+    // --- scripted answers and faults ---
+    void script(ScriptedAnswer answer);
+    size_t pendingScripts() const { return scripts_.size(); }
+    void clearScripts() { scripts_.clear(); }
+    // Fails the n-th exchange from now (1 = the next one).
+    void injectFault(unsigned n, Fault fault);
+    void clearFaults() { faults_.clear(); }
+
+    // --- wire log ---
+    void setLogEnabled(bool enabled) { logEnabled_ = enabled; }
+    bool logEnabled() const { return logEnabled_; }
+    const std::vector<WireEntry>& log() const { return log_; }
+    std::vector<WireEntry> sends() const;  // the send calls only
+    void clearLog() { log_.clear(); }
+    uint64_t exchangeCount() const { return exchanges_; }
+    unsigned freeLibraryCalls() const { return freeLibraryCalls_; }
+
+    // The lock every driver call takes; hold it while reading the bench from another thread.
+    std::recursive_mutex& mutex() { return mutex_; }
+
+    // --- used by the driver calls (not meant for tests) ---
+    struct Connection {
+        uint32_t benchId = 0;
+        bool tcp = false;
+        bool exclusive = false;
+    };
+    void ensureConfigured();
+    SimProbe* probeById(uint32_t benchId);
+    int indexOf(uint32_t benchId) const;
+    std::vector<uint32_t>& enumerated(TEnumDravikInterface iface);
+    void record(WireEntry entry);
+    std::optional<ScriptedAnswer> takeScript(const uint8_t* cdb);
+    std::optional<Fault> takeFault();
+    uintptr_t openConnection(Connection connection);
+    Connection* connection(uintptr_t handle);
+    uintptr_t findConnection(uint32_t benchId, bool tcp) const;
+    void closeConnection(uintptr_t handle);
+    void countExchange() { ++exchanges_; }
+    void countFreeLibrary() { ++freeLibraryCalls_; }
+
+private:
+    std::recursive_mutex mutex_;
+    bool configured_ = false;
+    std::vector<std::unique_ptr<SimProbe>> probes_;
+    uint32_t nextBenchId_ = 1;
+    std::vector<std::pair<TEnumDravikInterface, std::vector<uint32_t>>> enumerated_;
+    std::deque<ScriptedAnswer> scripts_;
+    std::vector<std::pair<uint64_t, Fault>> faults_;  // absolute exchange number
+    std::vector<WireEntry> log_;
+    bool logEnabled_ = true;
+    uint64_t exchanges_ = 0;
+    unsigned freeLibraryCalls_ = 0;
+    std::vector<std::pair<uintptr_t, Connection>> connections_;
+    uintptr_t nextHandle_ = 0x1000;
+};
+
+// The process-wide bench.
+DRAVIK_BENCH_API Bench& bench();
+
+}  // namespace dravik::sim

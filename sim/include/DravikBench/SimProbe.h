@@ -1,0 +1,43 @@
+// One simulated probe: its configuration and the state a real probe would keep.
+#pragma once
+
+#include "DravikBench/BenchExport.h"
+
+#include <cstdint>
+#include <memory>
+
+#include "DravikBench/ProbeConfig.h"
+
+namespace dravik::sim {
+
+struct ProbeState {
+    uint8_t mode = kModeDfu;
+    uint8_t subMode = 0;
+    unsigned openHandles = 0;  // handles and TCP connections currently open on it
+    bool heldExclusive = false;
+    unsigned ledBlinks = 0;
+    uint8_t debugProtocol = 0;     // 0xA3 SWD or 0xA4 JTAG once debug mode was entered
+    uint32_t openAccessPorts = 0;  // bit n: access port n opened
+};
+
+class DRAVIK_BENCH_API SimProbe {
+public:
+    explicit SimProbe(const ProbeConfig& config, uint32_t benchId);
+    ~SimProbe();
+    SimProbe(const SimProbe&) = delete;
+    SimProbe& operator=(const SimProbe&) = delete;
+
+    ProbeConfig config;
+    ProbeState state;
+
+    uint32_t benchId() const { return benchId_; }
+    // Back to power-up state, as after unplugging and plugging it in again.
+    void powerCycle();
+    // Lets time-driven parts of the probe and its target catch up with the bench clock.
+    void advanceTo(uint64_t nowUs);
+
+private:
+    uint32_t benchId_;
+};
+
+}  // namespace dravik::sim

@@ -1,0 +1,232 @@
+#include "DravikBench/Bench.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+
+namespace dravik::sim {
+
+namespace {
+uint64_t SteadyNowUs() {
+    using namespace std::chrono;
+    static const steady_clock::time_point start = steady_clock::now();
+    return uint64_t(duration_cast<microseconds>(steady_clock::now() - start).count());
+}
+}  // namespace
+
+uint64_t BenchClock::nowUs() const { return manual_ ? manualNowUs_ : SteadyNowUs(); }
+
+void BenchClock::setManual(bool manual) {
+    if (manual && !manual_) {
+        manualNowUs_ = SteadyNowUs();  // keep time monotonic across the switch
+    }
+    manual_ = manual;
+}
+
+void BenchClock::advance(uint64_t us) {
+    if (manual_) {
+        manualNowUs_ += us;
+    }
+}
+
+ScriptedAnswer ScriptedAnswer::Status(uint16_t word, std::vector<uint8_t> rest) {
+    ScriptedAnswer answer;
+    std::vector<uint8_t> bytes{uint8_t(word), uint8_t(word >> 8)};
+    bytes.insert(bytes.end(), rest.begin(), rest.end());
+    answer.data = std::move(bytes);
+    return answer;
+}
+
+ScriptedAnswer ScriptedAnswer::Bytes(std::vector<uint8_t> bytes) {
+    ScriptedAnswer answer;
+    answer.data = std::move(bytes);
+    return answer;
+}
+
+ScriptedAnswer ScriptedAnswer::Transport(unsigned result) {
+    ScriptedAnswer answer;
+    answer.transportResult = result;
+    return answer;
+}
+
+ScriptedAnswer& ScriptedAnswer::When(std::vector<uint8_t> cdbPrefix) {
+    match = std::move(cdbPrefix);
+    return *this;
+}
+
+Bench& bench() {
+    static Bench instance;
+    return instance;
+}
+
+void Bench::clear() {
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    probes_.clear();
+    enumerated_.clear();
+    scripts_.clear();
+    faults_.clear();
+    log_.clear();
+    connections_.clear();
+    driver = DriverConfig{};
+    clock = BenchClock{};
+    logEnabled_ = true;
+    configured_ = true;
+}
+
+void Bench::reset() {
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    clear();
+    addProbe(ProbeConfig{});
+}
+
+void Bench::ensureConfigured() {
+    if (!configured_) {
+        reset();
+    }
+}
+
+int Bench::addProbe(const ProbeConfig& config) {
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    configured_ = true;
+    const uint32_t id = nextBenchId_++;
+    ProbeConfig cfg = config;
+    if (cfg.deviceId == 0) {
+        cfg.deviceId = 0x100 + id;  // a TCP device id is never 0
+    }
+    probes_.push_back(std::make_unique<SimProbe>(cfg, id));
+    return int(probes_.size()) - 1;
+}
+
+void Bench::removeProbe(int index) {
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    if (index >= 0 && index < int(probes_.size())) {
+        probes_.erase(probes_.begin() + index);
+    }
+}
+
+SimProbe& Bench::probe(int index) {
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    ensureConfigured();
+    return *probes_.at(size_t(index));
+}
+
+int Bench::probeCount() const { return int(probes_.size()); }
+
+int Bench::findProbe(const std::string& serial) const {
+    for (size_t i = 0; i < probes_.size(); ++i) {
+        if (probes_[i]->config.serial == serial) {
+            return int(i);
+        }
+    }
+    return -1;
+}
+
+SimProbe* Bench::probeById(uint32_t benchId) {
+    for (auto& p : probes_) {
+        if (p->benchId() == benchId) {
+            return p.get();
+        }
+    }
+    return nullptr;
+}
+
+int Bench::indexOf(uint32_t benchId) const {
+    for (size_t i = 0; i < probes_.size(); ++i) {
+        if (probes_[i]->benchId() == benchId) {
+            return int(i);
+        }
+    }
+    return -1;
+}
+
+std::vector<uint32_t>& Bench::enumerated(TEnumDravikInterface iface) {
+    for (auto& entry : enumerated_) {
+        if (entry.first == iface) {
+            return entry.second;
+        }
+    }
+    enumerated_.emplace_back(iface, std::vector<uint32_t>{});
+    return enumerated_.back().second;
+}
+
+void Bench::record(WireEntry entry) {
+    if (logEnabled_) {
+        log_.push_back(std::move(entry));
+    }
+}
+
+std::vector<WireEntry> Bench::sends() const {
+    std::vector<WireEntry> out;
+    for (const auto& e : log_) {
+        if (e.isSend()) {
+            out.push_back(e);
+        }
+    }
+    return out;
+}
+
+void Bench::script(ScriptedAnswer answer) {
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    scripts_.push_back(std::move(answer));
+}
+
+std::optional<ScriptedAnswer> Bench::takeScript(const uint8_t* cdb) {
+    for (auto it = scripts_.begin(); it != scripts_.end(); ++it) {
+        const auto& m = it->match;
+        if (m.size() <= 16 && std::equal(m.begin(), m.end(), cdb)) {
+            ScriptedAnswer answer = std::move(*it);
+            scripts_.erase(it);
+            return answer;
+        }
+    }
+    return std::nullopt;
+}
+
+void Bench::injectFault(unsigned n, Fault fault) {
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    faults_.emplace_back(exchanges_ + std::max(1u, n), fault);
+}
+
+std::optional<Fault> Bench::takeFault() {
+    for (auto it = faults_.begin(); it != faults_.end(); ++it) {
+        if (it->first == exchanges_) {
+            Fault fault = it->second;
+            faults_.erase(it);
+            return fault;
+        }
+    }
+    return std::nullopt;
+}
+
+uintptr_t Bench::openConnection(Connection connection) {
+    const uintptr_t handle = nextHandle_;
+    nextHandle_ += 0x10;
+    connections_.emplace_back(handle, connection);
+    return handle;
+}
+
+Bench::Connection* Bench::connection(uintptr_t handle) {
+    for (auto& entry : connections_) {
+        if (entry.first == handle) {
+            return &entry.second;
+        }
+    }
+    return nullptr;
+}
+
+uintptr_t Bench::findConnection(uint32_t benchId, bool tcp) const {
+    for (const auto& entry : connections_) {
+        if (entry.second.benchId == benchId && entry.second.tcp == tcp) {
+            return entry.first;
+        }
+    }
+    return 0;
+}
+
+void Bench::closeConnection(uintptr_t handle) {
+    connections_.erase(std::remove_if(connections_.begin(), connections_.end(),
+                                      [&](const auto& e) { return e.first == handle; }),
+                       connections_.end());
+}
+
+}  // namespace dravik::sim

@@ -1,0 +1,7 @@
+#include "CommandRegistry.h"
+
+namespace dravik::sim {
+
+void RegisterTargetCommands(CommandRegistry& /*registry*/) {}
+
+}  // namespace dravik::sim

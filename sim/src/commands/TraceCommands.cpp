@@ -1,0 +1,7 @@
+#include "CommandRegistry.h"
+
+namespace dravik::sim {
+
+void RegisterTraceCommands(CommandRegistry& /*registry*/) {}
+
+}  // namespace dravik::sim
