@@ -73,6 +73,20 @@ struct ProbeConfig {
     unsigned openResult = drv::kOk;
     unsigned extraTcpClients = 0;     // other clients sharing it through the TCP server
 
+    // Interface clocks of third-generation firmware: the frequencies it offers, fastest first; a
+    // requested frequency is applied as the nearest offered one at or below it.
+    std::vector<uint32_t> swdFrequenciesKHz = {24000, 8000, 3300, 1000, 200, 50, 5};
+    std::vector<uint32_t> jtagFrequenciesKHz = {21333, 16000, 12000, 8000, 1777, 750};
+    // A probe frequency switch reports changed settings (status 0x0040) with this value.
+    bool switchFreqChangesSettings = false;
+    uint32_t switchFreqValue = 0;
+
+    // Probe services: target voltage readings (reference A, target B: volts = 2 * B * 1.2 / A), the
+    // mass-storage volume name (12 bytes).
+    uint32_t voltageReference = 1500;
+    uint32_t voltageTarget = 2062;
+    std::string volumeName = "DRAVIK_BENCH";
+
     // Whether a target is attached behind the probe.
     bool targetAttached = true;
     unsigned accessPorts = 2;  // valid access port indexes: 0 .. accessPorts - 1

@@ -18,6 +18,12 @@ struct ProbeState {
     unsigned ledBlinks = 0;
     uint8_t debugProtocol = 0;     // 0xA3 SWD or 0xA4 JTAG once debug mode was entered
     uint32_t openAccessPorts = 0;  // bit n: access port n opened
+    // Interface clocks as last programmed.
+    uint16_t swdDivider = 1;
+    uint16_t jtagDivider = 32;
+    uint32_t appliedKHz[2] = {1800, 1125};  // [0] SWD, [1] JTAG
+    uint8_t probeFreqDivider = 1;
+    uint8_t mcoSelection = 0;
 };
 
 class DRAVIK_BENCH_API SimProbe {
