@@ -70,6 +70,8 @@ void Bench::clear() {
     driver = DriverConfig{};
     clock = BenchClock{};
     logEnabled_ = true;
+    exchanges_ = 0;
+    freeLibraryCalls_ = 0;
     configured_ = true;
 }
 

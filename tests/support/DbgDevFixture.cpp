@@ -24,6 +24,7 @@ void BenchTest::TearDown() {
 
 DbgDev& BenchTest::MakeDevice(TEnumDravikInterface iface) {
     dev_ = std::make_unique<DbgDev>(iface);
+    log_.clear();
     log_.attach(*dev_);
     return *dev_;
 }
