@@ -20,7 +20,7 @@ constexpr uint32_t kAircrVectReset = reg::aircr::kVectKey | reg::aircr::kVectRes
 
 // Drives one model on a clock that moves 1 us per access unless a test moves it further.
 class TargetHarness {
-public:
+  public:
     explicit TargetHarness(const TargetConfig& config = TargetConfig{}) : core(config) {}
 
     uint64_t tick() { return ++nowUs; }

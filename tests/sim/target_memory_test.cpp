@@ -71,7 +71,7 @@ TEST_P(TargetMemoryWrite, TouchesExactlyTheAddressedBytes) {
     uint32_t back = 0xDEAD;
     if (c.aligned) {
         ASSERT_EQ(core.read(address, c.size, back, 2), BusStatus::Ok);
-        const uint32_t mask = c.size == AccessSize::Word ? 0xFFFFFFFFu
+        const uint32_t mask = c.size == AccessSize::Word       ? 0xFFFFFFFFu
                               : c.size == AccessSize::HalfWord ? 0xFFFFu
                                                                : 0xFFu;
         EXPECT_EQ(back, 0x11223344u & mask);
@@ -81,19 +81,15 @@ TEST_P(TargetMemoryWrite, TouchesExactlyTheAddressedBytes) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(AllWidthsAndOffsets, TargetMemoryWrite,
-                         ::testing::Values(WidthCase{AccessSize::Byte, 0, true},
-                                           WidthCase{AccessSize::Byte, 1, true},
-                                           WidthCase{AccessSize::Byte, 2, true},
-                                           WidthCase{AccessSize::Byte, 3, true},
-                                           WidthCase{AccessSize::HalfWord, 0, true},
-                                           WidthCase{AccessSize::HalfWord, 1, false},
-                                           WidthCase{AccessSize::HalfWord, 2, true},
-                                           WidthCase{AccessSize::HalfWord, 3, false},
-                                           WidthCase{AccessSize::Word, 0, true},
-                                           WidthCase{AccessSize::Word, 1, false},
-                                           WidthCase{AccessSize::Word, 2, false},
-                                           WidthCase{AccessSize::Word, 3, false}));
+INSTANTIATE_TEST_SUITE_P(
+    AllWidthsAndOffsets, TargetMemoryWrite,
+    ::testing::Values(
+        WidthCase{AccessSize::Byte, 0, true}, WidthCase{AccessSize::Byte, 1, true},
+        WidthCase{AccessSize::Byte, 2, true}, WidthCase{AccessSize::Byte, 3, true},
+        WidthCase{AccessSize::HalfWord, 0, true}, WidthCase{AccessSize::HalfWord, 1, false},
+        WidthCase{AccessSize::HalfWord, 2, true}, WidthCase{AccessSize::HalfWord, 3, false},
+        WidthCase{AccessSize::Word, 0, true}, WidthCase{AccessSize::Word, 1, false},
+        WidthCase{AccessSize::Word, 2, false}, WidthCase{AccessSize::Word, 3, false}));
 
 TEST(TargetMemory, ReadsAreLittleEndianAtEveryWidth) {
     CortexM core;
@@ -147,24 +143,26 @@ TEST(TargetMemory, VectorTableFollowsConfiguration) {
 
 TEST(TargetMemory, AccessesOutsideTheMapFault) {
     const uint32_t unmapped[] = {
-        0x00000000,                                // below flash
-        kFlash - 4,                                // just below flash
-        kFlash + silicon::kFlashSize,              // just past flash
-        kSram - 4,                                 // just below SRAM
-        kSram + silicon::kSramSize,                // just past SRAM
-        0x40000000,                                // peripheral space
-        0xE000E100,                                // NVIC: not modelled
-        0xE000ED04,                                // ICSR: not modelled
-        0xE0000000,                                // ITM: nobody attached
-        0xE0100000,                                // vendor system space
+        0x00000000,                    // below flash
+        kFlash - 4,                    // just below flash
+        kFlash + silicon::kFlashSize,  // just past flash
+        kSram - 4,                     // just below SRAM
+        kSram + silicon::kSramSize,    // just past SRAM
+        0x40000000,                    // peripheral space
+        0xE000E100,                    // NVIC: not modelled
+        0xE000ED04,                    // ICSR: not modelled
+        0xE0000000,                    // ITM: nobody attached
+        0xE0100000,                    // vendor system space
         0xFFFFFFFC,
     };
     CortexM core;
     for (uint32_t address : unmapped) {
         uint32_t v = 0x5A5A5A5A;
-        EXPECT_EQ(core.read(address, AccessSize::Word, v, 1), BusStatus::Fault) << std::hex << address;
+        EXPECT_EQ(core.read(address, AccessSize::Word, v, 1), BusStatus::Fault)
+            << std::hex << address;
         EXPECT_EQ(v, 0x5A5A5A5Au);
-        EXPECT_EQ(core.write(address, AccessSize::Word, 0, 1), BusStatus::Fault) << std::hex << address;
+        EXPECT_EQ(core.write(address, AccessSize::Word, 0, 1), BusStatus::Fault)
+            << std::hex << address;
     }
     uint32_t v = 0;
     EXPECT_EQ(core.read(kFlash + silicon::kFlashSize - 4, AccessSize::Word, v, 2), BusStatus::Ok);

@@ -7,10 +7,12 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "target/trace/TraceRegisters.h"
 #include "target/trace/TraceUnit.h"
 
-namespace dravik::sim::testing {
+namespace dravik::sim::tracetest {
 
 constexpr CoreActivity kRunning{true, false, true};
 constexpr CoreActivity kSleeping{true, true, true};
@@ -65,7 +67,8 @@ inline std::vector<Packet> splitItm(const std::vector<uint8_t>& bytes) {
             while (i < bytes.size() && bytes[i] == 0x00) {
                 ++i;
             }
-            p.kind = (i < bytes.size() && bytes[i] == 0x80) ? Packet::Kind::Sync : Packet::Kind::Unknown;
+            p.kind =
+                (i < bytes.size() && bytes[i] == 0x80) ? Packet::Kind::Sync : Packet::Kind::Unknown;
             ++i;
         } else if (h == 0x70) {
             p.kind = Packet::Kind::Overflow;
@@ -117,4 +120,4 @@ inline std::string hex(const std::vector<uint8_t>& bytes) {
     return out;
 }
 
-}  // namespace dravik::sim::testing
+}  // namespace dravik::sim::tracetest

@@ -8,8 +8,8 @@
 
 namespace dravik::sim {
 
-// Register values and layout of the bench's default silicon: a Cortex-M4 r0p1 with FPU, a revision 1
-// FPB with 6 code and 2 literal comparators, 512 KiB of flash and 128 KiB of SRAM.
+// Register values and layout of the bench's default silicon: a Cortex-M4 r0p1 with FPU, a revision
+// 1 FPB with 6 code and 2 literal comparators, 512 KiB of flash and 128 KiB of SRAM.
 namespace silicon {
 constexpr uint32_t kCpuidCortexM4r0p1 = 0x410FC241;
 constexpr uint32_t kFpCtrlCortexM4 = 0x00000260;   // REV 0 (revision 1), NUM_LIT 2, NUM_CODE 6, off

@@ -1,6 +1,7 @@
 #pragma once
-// Configuration of the simulated target's trace blocks (ITM, TPIU, SWO pin) and of the firmware that
-// writes to the ITM's stimulus ports. Plain data; filled by tests, benchmarks or the bench's loader.
+// Configuration of the simulated target's trace blocks (ITM, TPIU, SWO pin) and of the firmware
+// that writes to the ITM's stimulus ports. Plain data; filled by tests, benchmarks or the bench's
+// loader.
 
 #include <array>
 #include <cstdint>
@@ -21,7 +22,8 @@ constexpr uint32_t kTpiuTypeFifoSzShift = 6;
 constexpr uint32_t kTpiuTypeFifoSzMask = 0x7u << kTpiuTypeFifoSzShift;
 // TPIU_TYPE with the given protocol support and FIFOSZ field, other bits as on the default part.
 constexpr uint32_t tpiuType(bool nrz, bool manchester, uint32_t fifoSz) {
-    return (kTpiuTypeCortexM4 & ~(kTpiuTypeNrzValid | kTpiuTypeManchesterValid | kTpiuTypeFifoSzMask)) |
+    return (kTpiuTypeCortexM4 &
+            ~(kTpiuTypeNrzValid | kTpiuTypeManchesterValid | kTpiuTypeFifoSzMask)) |
            (nrz ? kTpiuTypeNrzValid : 0u) | (manchester ? kTpiuTypeManchesterValid : 0u) |
            ((fifoSz << kTpiuTypeFifoSzShift) & kTpiuTypeFifoSzMask);
 }
@@ -31,9 +33,9 @@ constexpr uint32_t kTpiuSspsrCortexM4 = 0x0000000F;  // port sizes 1 to 4 suppor
 constexpr uint32_t kTpiuCspsrReset = 0x00000001;     // port size 1
 constexpr uint32_t kTpiuAcprReset = 0x00000000;
 constexpr uint32_t kTpiuAcprMaskCortexM4 = 0x0000FFFF;
-constexpr uint32_t kTpiuSpprReset = 0x00000001;      // SWO Manchester
-constexpr uint32_t kTpiuFfsrCortexM4 = 0x00000008;   // FtNonStop
-constexpr uint32_t kTpiuFfcrReset = 0x00000102;      // TrigIn, EnFCont
+constexpr uint32_t kTpiuSpprReset = 0x00000001;     // SWO Manchester
+constexpr uint32_t kTpiuFfsrCortexM4 = 0x00000008;  // FtNonStop
+constexpr uint32_t kTpiuFfcrReset = 0x00000102;     // TrigIn, EnFCont
 
 constexpr uint32_t kItmTcrReset = 0;
 constexpr uint32_t kItmTerReset = 0;
@@ -45,10 +47,10 @@ constexpr uint32_t kItmLsrNoLock = 0x00000000;
 // CoreSight identification registers at offsets 0xFD0..0xFFC of a block: PID4..PID7, PID0..PID3,
 // CID0..CID3.
 using IdRegisters = std::array<uint32_t, 12>;
-constexpr IdRegisters kItmIdCortexM4 = {0x04, 0x00, 0x00, 0x00, 0x01, 0xB0, 0x3B, 0x00,
-                                        0x0D, 0xE0, 0x05, 0xB1};
-constexpr IdRegisters kTpiuIdCortexM4 = {0x04, 0x00, 0x00, 0x00, 0xA1, 0xB9, 0x0B, 0x00,
-                                         0x0D, 0x90, 0x05, 0xB1};
+constexpr IdRegisters kItmIdCortexM4 = {0x04, 0x00, 0x00, 0x00, 0x01, 0xB0,
+                                        0x3B, 0x00, 0x0D, 0xE0, 0x05, 0xB1};
+constexpr IdRegisters kTpiuIdCortexM4 = {0x04, 0x00, 0x00, 0x00, 0xA1, 0xB9,
+                                         0x0B, 0x00, 0x0D, 0x90, 0x05, 0xB1};
 }  // namespace silicon
 
 // The CoreSight lock access key written to ITM_LAR.
@@ -56,9 +58,9 @@ constexpr uint32_t kCoreSightLockKey = 0xC5ACCE55;
 
 // How the ITM's software lock behaves.
 enum class ItmLockModel : uint8_t {
-    Normal,             // locked after power-on (LSR 3); the key unlocks (LSR 1), any other value locks
-    OpenFromStart,      // implemented but open after power-on: LSR reads 1 at once
-    KeyIgnored,         // the key has no effect: LSR keeps reading 3 and register writes stay ignored
+    Normal,         // locked after power-on (LSR 3); the key unlocks (LSR 1), any other value locks
+    OpenFromStart,  // implemented but open after power-on: LSR reads 1 at once
+    KeyIgnored,     // the key has no effect: LSR keeps reading 3 and register writes stay ignored
     ShowsLockedAlways,  // the key unlocks, but LSR keeps reading 3
     NotImplemented,     // no lock: LSR always reads 0 and register writes always take effect
 };

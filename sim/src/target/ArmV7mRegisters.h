@@ -35,7 +35,9 @@ constexpr uint32_t kDemcr = 0xE000EDFC;
 constexpr uint32_t kFpCtrl = 0xE0002000;
 constexpr uint32_t kFpRemap = 0xE0002004;
 constexpr uint32_t kFpComp0 = 0xE0002008;
-constexpr uint32_t fpComp(unsigned n) { return kFpComp0 + 4u * n; }
+constexpr uint32_t fpComp(unsigned n) {
+    return kFpComp0 + 4u * n;
+}
 
 namespace dhcsr {
 constexpr uint32_t kKeyMask = 0xFFFF0000;

@@ -9,7 +9,9 @@ enum class AccessSize : uint8_t { Byte = 1, HalfWord = 2, Word = 4 };
 
 enum class BusStatus : uint8_t { Ok, Fault };
 
-constexpr unsigned bytesOf(AccessSize size) { return static_cast<unsigned>(size); }
+constexpr unsigned bytesOf(AccessSize size) {
+    return static_cast<unsigned>(size);
+}
 
 // Outcome of a block transfer: it stops at the first faulting unit.
 struct BlockTransfer {

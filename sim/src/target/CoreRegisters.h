@@ -7,7 +7,7 @@
 namespace dravik::sim {
 
 class CoreRegisters {
-public:
+  public:
     static constexpr unsigned kCoreRegisterCount = 21;  // REGSEL 0..20, 19 unassigned
     static constexpr unsigned kFpuRegisterCount = 33;   // S0..S31, then FPSCR
     static constexpr unsigned kFpscrIndex = 32;
@@ -30,7 +30,7 @@ public:
     uint32_t pc() const { return pc_; }
     void setPc(uint32_t pc) { pc_ = pc & ~1u; }
 
-private:
+  private:
     bool threadUsesPsp() const;
 
     bool hasFpu_;

@@ -36,11 +36,11 @@ enum class RegisterAccess : uint8_t {
     Ok,
     NotHalted,       // the core is not in Debug state (running, sleeping, locked up or in reset)
     NoSuchRegister,  // REGSEL 19 or above 20; FPU index above 32 or a target without FPU
-    VerifyFailed,    // write done, but its read-back is to be reported as a mismatch (status 0x000D)
+    VerifyFailed,  // write done, but its read-back is to be reported as a mismatch (status 0x000D)
 };
 
 class CortexM {
-public:
+  public:
     // The target has powered up and left reset at time 0 (unless it stays in reset). Throws
     // std::invalid_argument for a configuration that describeConfigError rejects.
     explicit CortexM(const TargetConfig& config = TargetConfig{});
@@ -100,7 +100,7 @@ public:
     ResetKind lastResetKind() const { return lastReset_; }
     unsigned resetCount() const { return resetCount_; }  // resets begun since construction
 
-private:
+  private:
     enum class Exec : uint8_t { Running, Sleeping, Halted, LockedUp };
 
     static const TargetConfig& validated(const TargetConfig& config);

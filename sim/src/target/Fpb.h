@@ -10,7 +10,7 @@
 namespace dravik::sim {
 
 class Fpb {
-public:
+  public:
     explicit Fpb(const FpbConfig& config);
 
     void powerOnReset();
@@ -24,7 +24,7 @@ public:
     unsigned comparatorCount() const { return static_cast<unsigned>(comparators_.size()); }
     uint32_t comparator(unsigned n) const { return comparators_.at(n); }
 
-private:
+  private:
     FpbConfig config_;
     bool enabled_ = false;
     uint32_t remap_ = 0;

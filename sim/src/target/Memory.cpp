@@ -35,7 +35,9 @@ void putWordLe(uint8_t* out, uint32_t value) {
     }
 }
 
-bool aligned(uint32_t address, AccessSize size) { return address % bytesOf(size) == 0; }
+bool aligned(uint32_t address, AccessSize size) {
+    return address % bytesOf(size) == 0;
+}
 
 }  // namespace
 

@@ -12,7 +12,7 @@
 namespace dravik::sim {
 
 class MemoryRegion {
-public:
+  public:
     MemoryRegion(const MemoryRegionConfig& layout, bool busWritable);
 
     bool contains(uint32_t address, size_t length) const;
@@ -23,7 +23,7 @@ public:
     void copyOut(uint32_t address, uint8_t* out, size_t length) const;
     void copyIn(uint32_t address, const uint8_t* in, size_t length);
 
-private:
+  private:
     uint32_t base_;
     bool busWritable_;
     std::vector<uint8_t> bytes_;
@@ -31,7 +31,7 @@ private:
 
 // Flash (erased, vector table at its base, read-only to the bus) and SRAM (canary-filled).
 class Memory {
-public:
+  public:
     explicit Memory(const TargetConfig& config);
 
     // Bus accesses: misaligned, unmapped and flash writes fault.
@@ -43,7 +43,7 @@ public:
     bool peek(uint32_t address, uint8_t* out, size_t length) const;
     bool peekWord(uint32_t address, uint32_t& value) const;
 
-private:
+  private:
     const MemoryRegion* regionOf(uint32_t address, size_t length) const;
     MemoryRegion* regionOf(uint32_t address, size_t length);
 

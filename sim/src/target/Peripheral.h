@@ -1,15 +1,17 @@
 #pragma once
 #include <cstdint>
 namespace dravik::sim {
-// What the core did since the last advance: time-driven blocks (the ITM's program) only act while it runs.
+// What the core did since the last advance: time-driven blocks (the ITM's program) only act while
+// it runs.
 struct CoreActivity {
-    bool running = false;  // the core executed instructions (not halted, not in reset, not locked up)
-    bool sleeping = false; // running but in WFI/WFE
-    bool trcena = false;   // DEMCR.TRCENA
+    // The core executed instructions (not halted, not in reset, not locked up).
+    bool running = false;
+    bool sleeping = false;  // running but in WFI/WFE
+    bool trcena = false;    // DEMCR.TRCENA
 };
 // A memory-mapped block on the target's private peripheral bus.
 class Peripheral {
-public:
+  public:
     virtual ~Peripheral() = default;
     virtual bool claims(uint32_t address) const = 0;
     // 32-bit accesses; false means the access faults on the bus.
@@ -26,4 +28,4 @@ public:
     // resets, as on silicon; only this one returns them to their reset values.
     virtual void powerOnReset(uint64_t /*nowUs*/) {}
 };
-}
+}  // namespace dravik::sim

@@ -104,6 +104,9 @@ void CortexM::requestHalt() {
     }
     switch (exec_) {
         case Exec::Running:
+            retireSticky_ = true;  // it retired instructions up to the halt
+            enterDebugState(armv7m::dfsr::kHalted);
+            break;
         case Exec::Sleeping:
             enterDebugState(armv7m::dfsr::kHalted);
             break;

@@ -9,7 +9,7 @@ namespace dravik::sim {
 enum class ResetRequest : uint8_t { None, VectorReset, SystemReset };
 
 class SystemControl {
-public:
+  public:
     SystemControl(uint32_t cpuid, uint32_t vtorReset);
 
     void reset();
@@ -22,7 +22,7 @@ public:
 
     uint32_t vtor() const { return vtor_; }
 
-private:
+  private:
     uint32_t cpuid_;
     uint32_t vtorReset_;
     uint32_t vtor_ = 0;

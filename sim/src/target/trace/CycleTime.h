@@ -18,7 +18,7 @@ static_assert(cyclesAt(1, 7) == 0 && cyclesAt(1000000, 7) == 7);
 
 // Times floor(k * clockHz / ratePerSecond) for k = 0, 1, 2, ..., stepped without multiplying.
 class RateSchedule {
-public:
+  public:
     RateSchedule(uint64_t clockHz, uint64_t ratePerSecond)
         : rate_(ratePerSecond),
           step_(ratePerSecond ? clockHz / ratePerSecond : 0),
@@ -38,7 +38,7 @@ public:
         carry_ = 0;
     }
 
-private:
+  private:
     uint64_t rate_;
     uint64_t step_;
     uint64_t remainder_;

@@ -20,7 +20,9 @@ constexpr uint8_t instrumentationHeader(uint8_t port, uint8_t size) {
 static_assert(instrumentationHeader(0, 1) == 0x01);
 static_assert(instrumentationHeader(31, 4) == 0xFB);
 
-constexpr bool isValidWriteSize(uint8_t size) { return size == 1 || size == 2 || size == 4; }
+constexpr bool isValidWriteSize(uint8_t size) {
+    return size == 1 || size == 2 || size == 4;
+}
 
 // Appends the header and the low `size` bytes of `value`, little-endian. `size` is 1, 2 or 4.
 void appendInstrumentation(std::vector<uint8_t>& out, uint8_t port, uint8_t size, uint32_t value);

@@ -9,6 +9,8 @@ constexpr size_t kWindowBytes = 2 * kSequencePacketBytes;
 // Unplaced bytes kept while searching; beyond twice this the oldest half counts as extra.
 constexpr size_t kMaxUnplaced = 4096;
 constexpr uint64_t kWrap = uint64_t{1} << 32;
+// How far from the stream's reach a lone packet may lie and still be trusted.
+constexpr uint64_t kNearBytes = 4096 * kSequencePacketBytes;
 
 uint32_t wordAt(const std::vector<uint8_t>& bytes, size_t at) {
     return uint32_t{bytes[at]} | (uint32_t{bytes[at + 1]} << 8) | (uint32_t{bytes[at + 2]} << 16) |
@@ -50,6 +52,10 @@ void SequenceChecker::feed(const uint8_t* bytes, size_t count) {
 
 void SequenceChecker::feedByte(uint8_t byte) {
     ++received_;
+    place(byte);
+}
+
+void SequenceChecker::place(uint8_t byte) {
     if (inStep_) {
         if (byte == sequenceStreamByte(port_, next_)) {
             takeInStep();
@@ -74,22 +80,60 @@ void SequenceChecker::takeInStep() {
     ++next_;
 }
 
-// Looks for two whole packets at the end of the unplaced bytes; on success places them and
-// accounts for everything before them.
+// Stream index of the packet whose header is at `at` in the unplaced bytes, if it is one.
+bool SequenceChecker::packetAt(size_t at, uint64_t& index) const {
+    if (pending_[at] != trace::instrumentationHeader(port_, 4)) {
+        return false;
+    }
+    index = nearestPacket(wordAt(pending_, at + 1), next_ / kSequencePacketBytes) *
+            kSequencePacketBytes;
+    return true;
+}
+
+// Looks at the end of the unplaced bytes for the stream's place: two whole packets in a row are
+// trusted anywhere; one whole packet followed by a header or an overflow packet (what a run of
+// overflows leaves) only near where the stream stands.
 bool SequenceChecker::findPlace() {
-    if (pending_.size() < kWindowBytes) {
+    const size_t size = pending_.size();
+    uint64_t first = 0;
+    uint64_t second = 0;
+    if (size >= kWindowBytes && packetAt(size - kWindowBytes, first) &&
+        packetAt(size - kSequencePacketBytes, second) && second == first + kSequencePacketBytes) {
+        resume(size - kWindowBytes, kWindowBytes, first);
+        return true;
+    }
+    if (size < kSequencePacketBytes + 1) {
         return false;
     }
-    const size_t at = pending_.size() - kWindowBytes;
-    const uint8_t header = trace::instrumentationHeader(port_, 4);
-    if (pending_[at] != header || pending_[at + kSequencePacketBytes] != header) {
-        return false;
+    const size_t at = size - kSequencePacketBytes - 1;
+    const uint8_t after = pending_.back();
+    if ((after == trace::instrumentationHeader(port_, 4) || after == trace::kOverflowPacket) &&
+        packetAt(at, first)) {
+        const uint64_t distance = first > reached_ ? first - reached_ : reached_ - first;
+        if (distance <= kNearBytes) {
+            resume(at, kSequencePacketBytes, first);
+            return true;
+        }
     }
-    const uint32_t first = wordAt(pending_, at + 1);
-    if (wordAt(pending_, at + 1 + kSequencePacketBytes) != first + 1) {
-        return false;
+    return false;
+}
+
+void SequenceChecker::finish() {
+    uint64_t first = 0;
+    const size_t size = pending_.size();
+    if (size >= kSequencePacketBytes && packetAt(size - kSequencePacketBytes, first)) {
+        const uint64_t distance = first > reached_ ? first - reached_ : reached_ - first;
+        if (distance <= kNearBytes) {
+            resume(size - kSequencePacketBytes, kSequencePacketBytes, first);
+        }
     }
-    const uint64_t start = nearestPacket(first, next_ / kSequencePacketBytes) * kSequencePacketBytes;
+    extra_ += pending_.size();
+    pending_.clear();
+}
+
+// The unplaced bytes from `at` on, `length` of them, are stream bytes from `start` on: accounts for
+// everything before them and goes on in step.
+void SequenceChecker::resume(size_t at, size_t length, uint64_t start) {
     if (start > reached_) {
         // Unplaced bytes just before the window that fit the stream there arrived in their place.
         uint64_t fitting = 0;
@@ -104,13 +148,17 @@ bool SequenceChecker::findPlace() {
     } else {
         extra_ += at;
     }
+    const std::vector<uint8_t> rest(pending_.begin() + static_cast<std::ptrdiff_t>(at + length),
+                                    pending_.end());
     pending_.clear();
     inStep_ = true;
     next_ = start;
-    for (size_t i = 0; i < kWindowBytes; ++i) {
+    for (size_t i = 0; i < length; ++i) {
         takeInStep();
     }
-    return true;
+    for (uint8_t byte : rest) {
+        place(byte);
+    }
 }
 
 }  // namespace dravik::sim

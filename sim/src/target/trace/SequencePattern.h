@@ -4,8 +4,10 @@
 //
 // Stream byte j is byte j % 5 of packet j / 5, and packet k is the word write of k: the header
 // (port << 3 | 3) and k little-endian. Any two whole packets in a row tell where they stand (the
-// header twice, five bytes apart, around consecutive numbers), so after a disturbance the checker
-// finds its place again from the bytes alone.
+// header twice, five bytes apart, around consecutive numbers), and so does a lone packet between
+// overflow packets near where the stream was, so after a disturbance the checker finds its place
+// again from the bytes alone. A loss shows as stream bytes skipped, a repeat as bytes placed where
+// the stream had been before; bytes placed nowhere (overflow packets, garbage) count as extra.
 
 #include <cstddef>
 #include <cstdint>
@@ -19,11 +21,14 @@ constexpr uint32_t kSequencePacketBytes = 5;
 uint8_t sequenceStreamByte(uint8_t port, uint64_t index);
 
 class SequenceChecker {
-public:
+  public:
     explicit SequenceChecker(uint8_t port = 0);
 
     void feed(const uint8_t* bytes, size_t count);
     void feed(const std::vector<uint8_t>& bytes) { feed(bytes.data(), bytes.size()); }
+    // The capture is over: a lone packet at the end is placed if it can be, and whatever stays
+    // unplaced counts as extra.
+    void finish();
 
     uint64_t received() const { return received_; }
     // Stream bytes received in their place for the first time.
@@ -39,10 +44,13 @@ public:
     uint64_t reached() const { return reached_; }
     bool inStep() const { return inStep_; }
 
-private:
+  private:
     void feedByte(uint8_t byte);
+    void place(uint8_t byte);
     void takeInStep();
+    bool packetAt(size_t at, uint64_t& index) const;
     bool findPlace();
+    void resume(size_t at, size_t length, uint64_t start);
 
     uint8_t port_;
     uint64_t next_ = 0;     // stream index the next byte should have while in step

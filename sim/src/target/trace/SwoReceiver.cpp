@@ -15,7 +15,9 @@ uint64_t mix(uint64_t x) {
 
 }  // namespace
 
-SwoReceiver::SwoReceiver(const SwoReceiverConfig& config) : config_(config) { restart(); }
+SwoReceiver::SwoReceiver(const SwoReceiverConfig& config) : config_(config) {
+    restart();
+}
 
 SwoReceiver::SwoReceiver(uint32_t rateBps) : SwoReceiver(SwoReceiverConfig{rateBps}) {}
 

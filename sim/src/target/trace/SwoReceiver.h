@@ -18,13 +18,13 @@
 namespace dravik::sim {
 
 struct SwoReceiverConfig {
-    uint32_t rateBps = 0;                      // bit rate the receiver samples at; 0 receives nothing
-    SwoEncoding encoding = SwoEncoding::Nrz;   // what it decodes
-    uint32_t tolerancePermille = 30;           // largest rate error it survives, in 0.1 %
+    uint32_t rateBps = 0;  // bit rate the receiver samples at; 0 receives nothing
+    SwoEncoding encoding = SwoEncoding::Nrz;  // what it decodes
+    uint32_t tolerancePermille = 30;          // largest rate error it survives, in 0.1 %
 };
 
 class SwoReceiver {
-public:
+  public:
     explicit SwoReceiver(const SwoReceiverConfig& config);
     explicit SwoReceiver(uint32_t rateBps);  // a UART with the default tolerance
 
@@ -34,7 +34,8 @@ public:
     static bool decodes(const SwoReceiverConfig& config, const SwoLine& line);
 
     // Appends to `out` what the receiver reads from `count` bytes sent on `line`.
-    void receive(const SwoLine& line, const uint8_t* bytes, size_t count, std::vector<uint8_t>& out);
+    void receive(const SwoLine& line, const uint8_t* bytes, size_t count,
+                 std::vector<uint8_t>& out);
     void receive(const std::vector<SwoSegment>& segments, std::vector<uint8_t>& out);
     std::vector<uint8_t> receive(const SwoLine& line, const std::vector<uint8_t>& bytes);
 
@@ -42,7 +43,7 @@ public:
     // Back to the state after construction (the receiver restarted).
     void restart();
 
-private:
+  private:
     SwoReceiverConfig config_;
     uint64_t carry_ = 0;  // fraction of a garbage byte, in units of 1 / coreClockHz
     uint64_t noise_ = 0;

@@ -14,7 +14,7 @@ namespace {
 constexpr uint8_t kPortCount = 32;
 
 class DefaultProgram final : public TraceProgram {
-public:
+  public:
     DefaultProgram(const DefaultTraceProgram& config, uint32_t coreClockHz)
         : config_(config), schedule_(coreClockHz, config.iterationsPerSecond) {
         fill();
@@ -41,7 +41,7 @@ public:
     }
     bool waitsForFifoReady() const override { return config_.waitForFifoReady; }
 
-private:
+  private:
     // The writes of one iteration, all due at its start; a polling program spreads them out.
     void fill() {
         writes_.clear();
@@ -74,7 +74,7 @@ private:
 };
 
 class ScriptedProgram final : public TraceProgram {
-public:
+  public:
     ScriptedProgram(const ScriptedTraceProgram& config, uint32_t coreClockHz)
         : waitForFifoReady_(config.waitForFifoReady) {
         for (const ScriptedWrite& w : config.writes) {
@@ -82,10 +82,9 @@ public:
                 writes_.push_back({cyclesAt(w.timeUs, coreClockHz), w.port, w.size, w.value});
             }
         }
-        std::stable_sort(writes_.begin(), writes_.end(),
-                         [](const StimulusWrite& a, const StimulusWrite& b) {
-                             return a.cycle < b.cycle;
-                         });
+        std::stable_sort(
+            writes_.begin(), writes_.end(),
+            [](const StimulusWrite& a, const StimulusWrite& b) { return a.cycle < b.cycle; });
     }
 
     bool peek(StimulusWrite& write) const override {
@@ -99,14 +98,14 @@ public:
     void restart() override { next_ = 0; }
     bool waitsForFifoReady() const override { return waitForFifoReady_; }
 
-private:
+  private:
     bool waitForFifoReady_;
     std::vector<StimulusWrite> writes_;
     size_t next_ = 0;
 };
 
 class SequenceProgram final : public TraceProgram {
-public:
+  public:
     SequenceProgram(const SequenceTraceProgram& config, uint32_t coreClockHz)
         : config_(config), schedule_(coreClockHz, config.writesPerSecond) {}
 
@@ -128,14 +127,14 @@ public:
     }
     bool waitsForFifoReady() const override { return config_.waitForFifoReady; }
 
-private:
+  private:
     SequenceTraceProgram config_;
     RateSchedule schedule_;
     uint64_t index_ = 0;
 };
 
 class IdleProgram final : public TraceProgram {
-public:
+  public:
     bool peek(StimulusWrite&) const override { return false; }
     void pop() override {}
     void restart() override {}

@@ -16,7 +16,7 @@ struct StimulusWrite {
 };
 
 class TraceProgram {
-public:
+  public:
     virtual ~TraceProgram() = default;
     // The next write in program order; false once the program has made all its writes.
     virtual bool peek(StimulusWrite& write) const = 0;

@@ -37,8 +37,7 @@ bool idRegister(const silicon::IdRegisters& ids, uint32_t address, uint32_t& val
 }  // namespace
 
 TraceUnit::TraceUnit(const TraceConfig& config)
-    : config_(sanitised(config)),
-      program_(makeTraceProgram(config_.program, config_.coreClockHz)) {
+    : config_(sanitised(config)), program_(makeTraceProgram(config_.program, config_.coreClockHz)) {
     resetRegisters();
 }
 
@@ -150,7 +149,8 @@ void TraceUnit::runProgramWrite() {
 }
 
 uint64_t TraceUnit::nextSyncCycle() const {
-    if (!activity_.running || config_.syncPeriodCycles == 0) {
+    if (!activity_.running || config_.syncPeriodCycles == 0 ||
+        config_.syncPeriodCycles > kNever - syncDoneAt_ - cycle_) {
         return kNever;
     }
     return cycle_ + (syncDoneAt_ + config_.syncPeriodCycles - runCycles_);
@@ -172,7 +172,9 @@ bool TraceUnit::portEnabled(uint8_t port) const {
            swoLine().encoding != SwoEncoding::None;
 }
 
-bool TraceUnit::fifoReady() const { return fifo_.size() + kMaxPacketBytes <= config_.itmFifoBytes; }
+bool TraceUnit::fifoReady() const {
+    return fifo_.size() + kMaxPacketBytes <= config_.itmFifoBytes;
+}
 
 uint64_t TraceUnit::timestampPrescale() const {
     static constexpr uint64_t kPrescale[] = {1, 4, 16, 64};
@@ -200,7 +202,8 @@ TraceUnit::WriteResult TraceUnit::takeWrite(uint8_t port, uint8_t size, uint32_t
         const uint64_t prescale = timestampPrescale();
         const uint64_t ticks = (cycle_ - timestampFrom_) / prescale;
         if (ticks > 0) {
-            appendLocalTimestamp(packet, static_cast<uint32_t>(std::min<uint64_t>(ticks, kMaxLocalTimestamp)));
+            appendLocalTimestamp(
+                packet, static_cast<uint32_t>(std::min<uint64_t>(ticks, kMaxLocalTimestamp)));
             timestampFrom_ += ticks * prescale;
             ++record_.timestampPackets;
         }

@@ -57,7 +57,7 @@ struct TraceRecord {
 };
 
 class TraceUnit final : public Peripheral {
-public:
+  public:
     explicit TraceUnit(const TraceConfig& config = {});
     ~TraceUnit() override;
     TraceUnit(const TraceUnit&) = delete;
@@ -90,7 +90,7 @@ public:
     uint64_t cycles() const { return cycle_; }
     size_t queuedBytes() const { return fifo_.size(); }
 
-private:
+  private:
     enum class WriteResult { Taken, Lost, Ignored };
 
     void catchUp(uint64_t nowUs);
