@@ -17,6 +17,7 @@ void SimProbe::powerCycle() {
     // Connections belong to the host side; a power cycle does not close them.
     state.openHandles = handles;
     state.heldExclusive = exclusive;
+    swv_.reset();
 }
 
 void SimProbe::advanceTo(uint64_t /*nowUs*/) {}

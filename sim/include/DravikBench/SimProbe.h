@@ -3,10 +3,12 @@
 
 #include "DravikBench/BenchExport.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 
 #include "DravikBench/ProbeConfig.h"
+#include "DravikBench/SwvReceiver.h"
 
 namespace dravik::sim {
 
@@ -27,7 +29,7 @@ struct ProbeState {
 };
 
 class DRAVIK_BENCH_API SimProbe {
-public:
+  public:
     explicit SimProbe(const ProbeConfig& config, uint32_t benchId);
     ~SimProbe();
     SimProbe(const SimProbe&) = delete;
@@ -42,8 +44,14 @@ public:
     // Lets time-driven parts of the probe and its target catch up with the bench clock.
     void advanceTo(uint64_t nowUs);
 
-private:
+    // The SWV receiver, and the bytes the SWO line delivers to it (kept only while it runs).
+    SwvReceiver& swv() { return swv_; }
+    const SwvReceiver& swv() const { return swv_; }
+    void feedSwv(const uint8_t* bytes, size_t count) { swv_.feed(bytes, count); }
+
+  private:
     uint32_t benchId_;
+    SwvReceiver swv_;
 };
 
 }  // namespace dravik::sim
