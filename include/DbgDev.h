@@ -131,9 +131,16 @@ struct HW_BKPT {
 #pragma pack(pop)
 
 static_assert(sizeof(VERSION) == 7, "VERSION is 7 bytes");
+static_assert(offsetof(VERSION, jtagVer) == 1, "VERSION.jtagVer");
+static_assert(offsetof(VERSION, monowireVer) == 2, "VERSION.monowireVer");
+static_assert(offsetof(VERSION, usbVendorId) == 3, "VERSION.usbVendorId");
+static_assert(offsetof(VERSION, usbProductId) == 5, "VERSION.usbProductId");
 static_assert(sizeof(VERSION_EXT) == 12, "VERSION_EXT is 12 bytes");
+static_assert(offsetof(VERSION_EXT, monowireVer) == 1, "VERSION_EXT.monowireVer");
 static_assert(offsetof(VERSION_EXT, jtagVer) == 2, "VERSION_EXT.jtagVer");
+static_assert(offsetof(VERSION_EXT, auxVer1) == 3, "VERSION_EXT.auxVer1");
 static_assert(offsetof(VERSION_EXT, usbVendorId) == 8, "VERSION_EXT.usbVendorId");
+static_assert(offsetof(VERSION_EXT, usbProductId) == 10, "VERSION_EXT.usbProductId");
 static_assert(sizeof(HW_BKPT) == 9, "HW_BKPT is 9 bytes");
 
 struct SW_BKPT {

@@ -56,6 +56,10 @@ struct ProbeConfig {
     uint8_t jtagVersion = 7;
     uint8_t monowireVersion = 0;
     uint8_t auxVersions[3] = {1, 0, 0};
+    // The product id names the model (DravikProductIds.h holds the values): DRAVIK_PRODUCT_ID_V1
+    // (0x0101) marks the first generation; DRAVIK_PRODUCT_ID_V3 (0x0301), DRAVIK_PRODUCT_ID_V3_MASS
+    // (0x0302) and DRAVIK_PRODUCT_ID_V3_BRIDGE (0x0303) mark the third; any other id is taken for a
+    // second-generation probe. It is independent of `generation`, which alone decides the firmware.
     uint16_t vendorId = DRAVIK_USB_VENDOR_ID;
     uint16_t productId = DRAVIK_PRODUCT_ID_V3;
     // Third-generation probes report their versions through the extended query only; the short
@@ -74,7 +78,8 @@ struct ProbeConfig {
     unsigned extraTcpClients = 0;     // other clients sharing it through the TCP server
 
     // Interface clocks of third-generation firmware: the frequencies it offers, fastest first; a
-    // requested frequency is applied as the nearest offered one at or below it.
+    // requested frequency is applied as the nearest offered one at or below it, a request below all
+    // of them as the slowest. The frequency list answer carries the first ten.
     std::vector<uint32_t> swdFrequenciesKHz = {24000, 8000, 3300, 1000, 200, 50, 5};
     std::vector<uint32_t> jtagFrequenciesKHz = {21333, 16000, 12000, 8000, 1777, 750};
     // A probe frequency switch reports changed settings (status 0x0040) with this value.
