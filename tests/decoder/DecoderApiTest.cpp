@@ -19,7 +19,8 @@ std::vector<Packet> decodeInBatches(const Bytes& bytes, size_t capacity, size_t 
         const size_t end = std::min(bytes.size(), offset + chunk);
         size_t at = offset;
         do {
-            const BatchResult r = decoder.decode(bytes.data() + at, end - at, slots.data(), capacity);
+            const BatchResult r =
+                decoder.decode(bytes.data() + at, end - at, slots.data(), capacity);
             EXPECT_LE(r.packets, capacity);
             EXPECT_LE(r.bytesConsumed, end - at);
             // Stopping early only happens on a full array.
@@ -72,7 +73,8 @@ TEST(DecoderApiTest, SinkReturningFalseStopsAfterThatPacket) {
     EXPECT_EQ(decoder.stats().bytes, 5u);
 }
 
-// A stop while bytes from an earlier feed are still held: they come out first next time.
+// A stop while bytes from an earlier feed are still held: they come out first next time, and
+// input is only counted as taken once decoding has reached it.
 TEST(DecoderApiTest, StopInsideHeldBytesKeepsTheOrder) {
     Decoder decoder;
     std::vector<Packet> packets;
@@ -80,22 +82,25 @@ TEST(DecoderApiTest, StopInsideHeldBytesKeepsTheOrder) {
         packets.push_back(p);
         return false;
     };
-    // C0 with four continued bytes is malformed; 81 82 and 85 86 behind it are then decoded
-    // from the held copy, one per call.
-    const uint8_t first[] = {0xC0, 0x81, 0x82};
-    const uint8_t second[] = {0x85, 0x86, 0x70};
-    EXPECT_EQ(decoder.feed(first, sizeof first, takeOne), 3u);
+    // B4 with six continued bytes is malformed; 81 82, 81 83 and 85 90 behind it are then
+    // decoded again, one packet per call.
+    const uint8_t first[] = {0xB4, 0x81, 0x82, 0x81, 0x83, 0x85};
+    const uint8_t second[] = {0x90, 0x70};
+    EXPECT_EQ(decoder.feed(first, sizeof first, takeOne), 6u);
+    EXPECT_EQ(decoder.heldBytes(), 6u);
+    EXPECT_EQ(decoder.feed(second, sizeof second, takeOne), 0u);
     EXPECT_EQ(decoder.heldBytes(), 3u);
-    EXPECT_EQ(decoder.feed(second, sizeof second, takeOne), 2u);
-    EXPECT_EQ(decoder.heldBytes(), 2u);
-    EXPECT_EQ(decoder.feed(second + 2, 1, takeOne), 0u);
+    EXPECT_EQ(decoder.feed(second, sizeof second, takeOne), 0u);
+    EXPECT_EQ(decoder.heldBytes(), 1u);
+    EXPECT_EQ(decoder.feed(second, sizeof second, takeOne), 1u);
     EXPECT_EQ(decoder.heldBytes(), 0u);
-    EXPECT_EQ(decoder.feed(second + 2, 1, takeOne), 1u);
+    EXPECT_EQ(decoder.feed(second + 1, 1, takeOne), 1u);
     EXPECT_EQ(packets,
               (std::vector<Packet>{Expect(K::Instrumentation).port(16).size(1).value(0x82),
-                                   Expect(K::DataTraceValue).discriminator(16).size(1).value(0x86),
+                                   Expect(K::Instrumentation).port(16).size(1).value(0x83),
+                                   Expect(K::DataTraceValue).discriminator(16).size(1).value(0x90),
                                    Expect(K::Overflow)}));
-    EXPECT_EQ(decoder.stats().bytes, 6u);
+    EXPECT_EQ(decoder.stats().bytes, 8u);
     EXPECT_EQ(decoder.stats().discardedBytes, 1u);
     EXPECT_EQ(decoder.stats().malformedPackets, 1u);
 }
@@ -110,11 +115,11 @@ TEST(DecoderApiTest, EmptyFeedDoesNothing) {
 
 TEST(DecoderApiTest, CountersAddUpOverAStream) {
     const Bytes bytes = {
-        0x00, 0x00, 0x00, 0x00, 0x00, 0x80,  // sync
-        0x70,                                // overflow
-        0x01, 0x41, 0x01, 0x42,              // two characters
-        0x04,                                // reserved
-        0x70,                                // overflow
+        0x00, 0x00, 0x00, 0x00, 0x00, 0x80,        // sync
+        0x70,                                      // overflow
+        0x01, 0x41, 0x01, 0x42,                    // two characters
+        0x04,                                      // reserved
+        0x70,                                      // overflow
         0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x80,  // sync
         0xC0, 0x81,                                // cut short
     };

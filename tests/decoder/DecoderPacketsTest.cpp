@@ -21,7 +21,9 @@ struct PacketCase {
     std::vector<Packet> expected;
 };
 
-void PrintTo(const PacketCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const PacketCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 Expect instrumentation(uint8_t port, uint8_t size, uint64_t value) {
     return Expect(K::Instrumentation).port(port).size(size).value(value);

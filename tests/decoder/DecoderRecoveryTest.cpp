@@ -37,8 +37,8 @@ TEST(DecoderRecoveryTest, ReservedHeaderByteIsDroppedAlone) {
 }
 
 TEST(DecoderRecoveryTest, GarbageRunCountsEachByte) {
-    expectSameForEveryChunking({0x90, 0xFF, 0x04, 0x04, 0x70, 0xA0, 0x01, 0x41}, {kOverflow, kCharA},
-                               5);
+    expectSameForEveryChunking({0x90, 0xFF, 0x04, 0x04, 0x70, 0xA0, 0x01, 0x41},
+                               {kOverflow, kCharA}, 5);
 }
 
 struct MalformedCase {
@@ -59,7 +59,10 @@ TEST(DecoderRecoveryTest, MalformedPayloadDropsOnlyTheHeader) {
          {0x0E, 0x0F, 0x50},
          {Expect(K::LocalTimestamp2).value(5)},
          2},
-        {"event counter with reserved bits", {0x05, 0x40, 0x70}, {Expect(K::LocalTimestamp2).value(4), kOverflow}, 1},
+        {"event counter with reserved bits",
+         {0x05, 0x40, 0x70},
+         {Expect(K::LocalTimestamp2).value(4), kOverflow},
+         1},
         {"PC sleep with a non-zero payload", {0x15, 0x70}, {kOverflow}, 1},
         {"local timestamp 1 longer than 4 bytes",
          {0xC0, 0x90, 0xA0, 0xB0, 0x84, 0x70},
@@ -96,9 +99,9 @@ TEST(DecoderRecoveryTest, SyncCountsZeroPayloadBytes) {
 
 TEST(DecoderRecoveryTest, LostContinuationByteSpoilsOnlyItsPacket) {
     // 94 81 82 [83] 01: the timestamp ends one byte early.
-    expectSameForEveryChunking({0x94, 0x81, 0x82, 0x01, 0x70, 0x01, 0x41},
-                               {Expect(K::GlobalTimestamp1).size(3).value(1 | 2 << 7 | 1 << 14),
-                                kOverflow, kCharA});
+    expectSameForEveryChunking(
+        {0x94, 0x81, 0x82, 0x01, 0x70, 0x01, 0x41},
+        {Expect(K::GlobalTimestamp1).size(3).value(1 | 2 << 7 | 1 << 14), kOverflow, kCharA});
 }
 
 size_t resyncDistance(const Trace& trace, const Bytes& damaged, size_t damageAt) {
@@ -176,10 +179,9 @@ TEST(DecoderRecoveryTest, HeldPartialPacketWaitsForTheNextFeed) {
     EXPECT_EQ(decoder.heldBytes(), 3u);
     decoder.feed(second, sizeof second, collect);
     EXPECT_EQ(decoder.heldBytes(), 0u);
-    EXPECT_EQ(packets,
-              (std::vector<Packet>{kCharA,
-                                   Expect(K::Instrumentation).port(31).size(4).value(0x12345678),
-                                   kOverflow}));
+    EXPECT_EQ(packets, (std::vector<Packet>{
+                           kCharA, Expect(K::Instrumentation).port(31).size(4).value(0x12345678),
+                           kOverflow}));
 }
 
 TEST(DecoderRecoveryTest, FinishStartsAFreshStreamKeepingStats) {

@@ -33,7 +33,7 @@ using Bytes = std::vector<uint8_t>;
 
 // Expect(PacketKind::Instrumentation).size(1).value('A') converts to the packet it describes.
 class Expect {
-public:
+  public:
     explicit Expect(PacketKind kind) { packet_.kind = kind; }
     Expect& size(uint8_t n) {
         packet_.size = n;
@@ -69,7 +69,7 @@ public:
     }
     operator Packet() const { return packet_; }
 
-private:
+  private:
     Packet packet_{};
 };
 
@@ -89,9 +89,8 @@ inline Decoded decodeWithCuts(const Bytes& bytes, const std::vector<size_t>& cut
         const size_t length = end - start;
         std::unique_ptr<uint8_t[]> piece(new uint8_t[length == 0 ? 1 : length]);
         std::copy(bytes.begin() + start, bytes.begin() + end, piece.get());
-        const size_t taken = decoder.feed(piece.get(), length, [&](const Packet& p) {
-            result.packets.push_back(p);
-        });
+        const size_t taken = decoder.feed(piece.get(), length,
+                                          [&](const Packet& p) { result.packets.push_back(p); });
         EXPECT_EQ(taken, length);
         start = end;
     };
@@ -105,7 +104,9 @@ inline Decoded decodeWithCuts(const Bytes& bytes, const std::vector<size_t>& cut
     return result;
 }
 
-inline Decoded decodeWhole(const Bytes& bytes) { return decodeWithCuts(bytes, {}); }
+inline Decoded decodeWhole(const Bytes& bytes) {
+    return decodeWithCuts(bytes, {});
+}
 
 inline Decoded decodeByteByByte(const Bytes& bytes) {
     std::vector<size_t> cuts;

@@ -18,7 +18,10 @@ Packet write(uint8_t port, const std::string& text) {
     for (size_t i = 0; i < text.size(); ++i) {
         value |= static_cast<uint64_t>(static_cast<uint8_t>(text[i])) << (8 * i);
     }
-    return Expect(K::Instrumentation).port(port).size(static_cast<uint8_t>(text.size())).value(value);
+    return Expect(K::Instrumentation)
+        .port(port)
+        .size(static_cast<uint8_t>(text.size()))
+        .value(value);
 }
 
 Lines assemble(LineAssembler& assembler, const std::vector<Packet>& packets) {
@@ -32,8 +35,8 @@ Lines assemble(LineAssembler& assembler, const std::vector<Packet>& packets) {
 TEST(LineAssemblerTest, WritesOfEveryWidthMakeLines) {
     LineAssembler console(0);
     EXPECT_EQ(assemble(console, {write(0, "H"), write(0, "i"), write(0, "\r"), write(0, "\n"),
-                                 write(0, "Wo"), write(0, "rl"), write(0, "d\n"),
-                                 write(0, "abcd"), write(0, "\n\nxy")}),
+                                 write(0, "Wo"), write(0, "rl"), write(0, "d\n"), write(0, "abcd"),
+                                 write(0, "\n\nxy")}),
               (Lines{"Hi", "World", "abcd", ""}));
     EXPECT_EQ(console.pendingText(), "xy");
 }
@@ -83,7 +86,7 @@ TEST(LineAssemblerTest, TextFromADecodedStream) {
         0x01, 'O', 0x02, 'K', '\r', 0x01, '\n',  // port 0
         0x09, 'x',                               // port 1
         0x70,                                    //
-        0x03, 'l', 'i', 'n', 'e', 0x01, '\n',    // port 0
+        0x03, 'l', 'i',  'n', 'e',  0x01, '\n',  // port 0
     };
     Decoder decoder;
     LineAssembler console(0);

@@ -10,7 +10,7 @@ namespace dravik::itm {
 
 struct DecoderStats {
     std::array<uint64_t, kPacketKindCount> packets{};  // indexed by PacketKind
-    uint64_t bytes = 0;             // bytes taken from the input
+    uint64_t bytes = 0;                                // bytes taken from the input
     uint64_t discardedBytes = 0;    // bytes that formed no packet (the decode errors)
     uint64_t malformedPackets = 0;  // headers dropped because their payload did not fit them
     uint64_t truncatedPackets = 0;  // packets cut off by the end of the stream

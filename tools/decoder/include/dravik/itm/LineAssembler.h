@@ -19,7 +19,7 @@
 namespace dravik::itm {
 
 class LineAssembler {
-public:
+  public:
     static constexpr size_t kDefaultMaxLineLength = 1024;
 
     // port: the full stimulus port number as in Packet::port. maxLineLength 0 counts as 1.
@@ -39,7 +39,7 @@ public:
     unsigned port() const noexcept { return port_; }
     void clear() noexcept { line_.clear(); }
 
-private:
+  private:
     unsigned port_;
     size_t maxLineLength_;
     std::string line_;

@@ -100,7 +100,9 @@ inline bool operator==(const Packet& a, const Packet& b) {
            a.discriminator == b.discriminator && a.comparator == b.comparator &&
            a.relation == b.relation && a.function == b.function && a.flags == b.flags;
 }
-inline bool operator!=(const Packet& a, const Packet& b) { return !(a == b); }
+inline bool operator!=(const Packet& a, const Packet& b) {
+    return !(a == b);
+}
 
 // Short lower-case names for logs and tools; "unknown" for values outside the enumerations.
 const char* packetKindName(PacketKind kind) noexcept;

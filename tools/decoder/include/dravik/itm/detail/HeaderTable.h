@@ -1,4 +1,4 @@
-// What each possible header byte starts; used by the decoder's hot loop.
+// What each possible header byte starts: the classification both decoding paths are built on.
 #pragma once
 
 #include <array>
@@ -20,10 +20,10 @@ enum class HeaderAction : uint8_t {
 struct HeaderInfo {
     HeaderAction action;
     PacketKind kind;
-    uint8_t payloadBytes;   // Source: exact count; Continued: maximum
-    uint8_t channel;        // software source: port on the page; hardware source: discriminator
-    uint8_t comparator;     // data trace
-    uint8_t flags;          // PacketFlag bits known from the header alone
+    uint8_t payloadBytes;  // Source: exact count; Continued: maximum
+    uint8_t channel;       // software source: port on the page; hardware source: discriminator
+    uint8_t comparator;    // data trace
+    uint8_t flags;         // PacketFlag bits known from the header alone
 };
 static_assert(sizeof(HeaderInfo) == 6);
 
@@ -37,7 +37,9 @@ constexpr HeaderInfo makeInfo(HeaderAction action, PacketKind kind, uint8_t payl
     return HeaderInfo{action, kind, payload, channel, comparator, flags};
 }
 
-constexpr HeaderInfo reject() { return makeInfo(HeaderAction::Reject, PacketKind::Sync); }
+constexpr HeaderInfo reject() {
+    return makeInfo(HeaderAction::Reject, PacketKind::Sync);
+}
 
 constexpr HeaderInfo classifyHardwareSource(uint8_t discriminator, uint8_t payload) {
     using A = HeaderAction;
