@@ -52,23 +52,35 @@ int DbgDev::EnumerateDevInterface(const char* path, int* count, int option) {
     return EnumerateDevInterfaceIfRequired(path, count, 1, option);
 }
 
-int DbgDev::GetDeviceInfo2(int index, TDeviceInfo2* info, unsigned size) {
-    const int result = EnumerateDevInterfaceIfRequired(nullptr, nullptr, 0, 0);
+namespace {
+
+// Both description records are read the same way; only the record and the library call differ.
+// `deviceCount` is read after the enumeration that may refresh it.
+template <typename Record, typename LibraryCall>
+int Describe(DbgDev& dev, const uint32_t& deviceCount, TEnumDravikInterface iface, int index,
+             Record* info, unsigned size, const char* nullMessage, LibraryCall call) {
+    const int result = dev.EnumerateDevInterfaceIfRequired(nullptr, nullptr, 0, 0);
     if (result != DBGDEV_OK) {
         return result;
     }
-    if (index < 0 || static_cast<unsigned>(index) >= m_deviceCount) {
-        LogTrace("Bad Dravik instance id (%d > %d)", index, static_cast<int>(m_deviceCount) - 1);
+    if (index < 0 || static_cast<unsigned>(index) >= deviceCount) {
+        dev.LogTrace("Bad Dravik instance id (%d > %d)", index, static_cast<int>(deviceCount) - 1);
         return DBGDEV_BAD_ARGUMENT;
     }
     if (info == nullptr) {
-        LogTrace("Bad parameter in GetDeviceInfo2 (NULL pointer)");
+        dev.LogTrace("%s", nullMessage);
         return DBGDEV_BAD_ARGUMENT;
     }
-    return Dravik_GetDeviceInfo2(m_interface, static_cast<unsigned char>(index), info, size) ==
-                   DRAVIK_DRV_OK
+    return call(iface, static_cast<unsigned char>(index), info, size) == DRAVIK_DRV_OK
                ? DBGDEV_OK
                : DBGDEV_NO_DESCRIPTION;
+}
+
+}  // namespace
+
+int DbgDev::GetDeviceInfo2(int index, TDeviceInfo2* info, unsigned size) {
+    return Describe(*this, m_deviceCount, m_interface, index, info, size,
+                    "Bad parameter in GetDeviceInfo2 (NULL pointer)", Dravik_GetDeviceInfo2);
 }
 
 int DbgDev::GetDeviceInfo(int index, TDeviceInfo* info, unsigned size) {
@@ -76,22 +88,8 @@ int DbgDev::GetDeviceInfo(int index, TDeviceInfo* info, unsigned size) {
         LogTrace("GetDeviceInfo2 must be used instead of GetDeviceInfo");
         return DBGDEV_NOT_SUPPORTED;
     }
-    const int result = EnumerateDevInterfaceIfRequired(nullptr, nullptr, 0, 0);
-    if (result != DBGDEV_OK) {
-        return result;
-    }
-    if (index < 0 || static_cast<unsigned>(index) >= m_deviceCount) {
-        LogTrace("Bad Dravik instance id (%d > %d)", index, static_cast<int>(m_deviceCount) - 1);
-        return DBGDEV_BAD_ARGUMENT;
-    }
-    if (info == nullptr) {
-        LogTrace("Bad parameter in GetDeviceInfo (NULL pointer)");
-        return DBGDEV_BAD_ARGUMENT;
-    }
-    return Dravik_GetDeviceInfo(m_interface, static_cast<unsigned char>(index), info, size) ==
-                   DRAVIK_DRV_OK
-               ? DBGDEV_OK
-               : DBGDEV_NO_DESCRIPTION;
+    return Describe(*this, m_deviceCount, m_interface, index, info, size,
+                    "Bad parameter in GetDeviceInfo (NULL pointer)", Dravik_GetDeviceInfo);
 }
 
 void DbgDev::SetOpenModeExclusive(bool exclusive) { m_openExclusive = exclusive; }
