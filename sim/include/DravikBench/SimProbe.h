@@ -4,7 +4,9 @@
 #include "DravikBench/BenchExport.h"
 
 #include <cstdint>
+#include <map>
 #include <memory>
+#include <string>
 
 #include "DravikBench/ProbeConfig.h"
 
@@ -24,10 +26,18 @@ struct ProbeState {
     uint32_t appliedKHz[2] = {1800, 1125};  // [0] SWD, [1] JTAG
     uint8_t probeFreqDivider = 1;
     uint8_t mcoSelection = 0;
+    // Outcome of the last memory transfer, as the last read/write status query reports it: the
+    // status word, and the address of the first unit that faulted (0 when none did).
+    uint16_t lastRwStatus = 0x0080;
+    uint32_t lastRwFaultAddress = 0;
+    // DAP registers written by the host, keyed by port << 16 | register address.
+    std::map<uint32_t, uint32_t> dapRegisters;
 };
 
+class CortexM;
+
 class DRAVIK_BENCH_API SimProbe {
-public:
+  public:
     explicit SimProbe(const ProbeConfig& config, uint32_t benchId);
     ~SimProbe();
     SimProbe(const SimProbe&) = delete;
@@ -42,8 +52,18 @@ public:
     // Lets time-driven parts of the probe and its target catch up with the bench clock.
     void advanceTo(uint64_t nowUs);
 
-private:
+    // The target model behind the probe: null when config.targetAttached is false or
+    // config.target was rejected (targetError() says why). Built once, when the probe is added; a
+    // power cycle gives it a power-on reset. The model's interface is in sim/src/target/CortexM.h.
+    CortexM* target() { return target_.get(); }
+    const std::string& targetError() const { return targetError_; }
+
+  private:
+    void resetProbeState();
+
     uint32_t benchId_;
+    std::unique_ptr<CortexM> target_;
+    std::string targetError_;
 };
 
 }  // namespace dravik::sim
