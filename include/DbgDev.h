@@ -42,6 +42,7 @@ enum DbgDevResult : int {
     DBGDEV_TCP_CLIENTS_TOO_OLD = 34,
     DBGDEV_SETTINGS_CHANGED = 35,      // probe settings changed by a frequency switch
     DBGDEV_FREQUENCY_DIFFERS = 36,     // warning: the applied frequency differs from the request
+    DBGDEV_STEP_NOT_SETTLED = 37,      // single step: S_RETIRE_ST kept reading set
 };
 
 // SWD clock settings (value, divider sent to second-generation firmware, kHz).

@@ -23,9 +23,9 @@ struct CommandContext {
     uint16_t cdb16(unsigned i) const { return uint16_t(cdb(i) | cdb(i + 1) << 8); }
     uint32_t cdb32(unsigned i) const { return uint32_t(cdb16(i)) | uint32_t(cdb16(i + 2)) << 16; }
 
-    // Answer writers: never past the record's bufferLength.
+    // Answer writers: never past the record's bufferLength, never into data the host sent.
     void put8(uint32_t offset, uint8_t value) {
-        if (data != nullptr && offset < length) {
+        if (data != nullptr && offset < length && record.direction != DRAVIK_DIR_TO_PROBE) {
             data[offset] = value;
         }
     }

@@ -110,6 +110,7 @@ const char* DbgDev::ResultText(int code) {
         case DBGDEV_TCP_CLIENTS_TOO_OLD: return "several TCP clients on too old firmware";
         case DBGDEV_SETTINGS_CHANGED: return "probe settings changed by a frequency switch";
         case DBGDEV_FREQUENCY_DIFFERS: return "applied frequency differs from the request";
+        case DBGDEV_STEP_NOT_SETTLED: return "single step not settled: the core kept executing";
         default: return "unknown result code";
     }
 }

@@ -19,11 +19,58 @@ int DbgDev::ReadDebugRegister(unsigned address, unsigned* value, int apIndex) {
         return DBGDEV_BAD_ARGUMENT;
     }
     uint8_t answer[8] = {};
-    const int result = Exchange(*this, cmd::ReadDebugRegister,
-                                CommandParams().u32(address).u8(static_cast<uint32_t>(apIndex)),
-                                answer);
+    const int result =
+        Exchange(*this, cmd::ReadDebugRegister,
+                 CommandParams().u32(address).u8(static_cast<uint32_t>(apIndex)), answer);
     if (result == DBGDEV_OK) {
         *value = dravik::LoadLe32(answer + 4);
+    }
+    return result;
+}
+
+int DbgDev::ReadDapRegister(int dpOrApPort, unsigned short dapRegister, unsigned* value) {
+    if (value == nullptr) {
+        return DBGDEV_BAD_ARGUMENT;
+    }
+    if (!IsDapRegFwCmdSupport()) {
+        LogTrace(
+            "The detected Orvane firmware version (V%d.J%d) does not support the DAP read "
+            "command.",
+            m_version.dravikVer, m_version.jtagVer);
+        return DBGDEV_NOT_SUPPORTED;
+    }
+    uint8_t answer[8] = {};
+    const int result =
+        Exchange(*this, cmd::ReadDapRegister,
+                 CommandParams().u16(static_cast<uint32_t>(dpOrApPort)).u16(dapRegister), answer);
+    if (result == DBGDEV_OK) {
+        *value = dravik::LoadLe32(answer + 4);
+    }
+    return result;
+}
+
+int DbgDev::WriteDapRegister(int dpOrApPort, unsigned short dapRegister, unsigned value) {
+    if (!IsDapRegFwCmdSupport()) {
+        LogTrace(
+            "The detected Orvane firmware version (V%d.J%d) does not support the DAP write "
+            "command.",
+            m_version.dravikVer, m_version.jtagVer);
+        return DBGDEV_NOT_SUPPORTED;
+    }
+    uint8_t answer[2] = {};
+    return Exchange(
+        *this, cmd::WriteDapRegister,
+        CommandParams().u16(static_cast<uint32_t>(dpOrApPort)).u16(dapRegister).u32(value), answer);
+}
+
+int DbgDev::GetLastReadWriteStatus(unsigned* rwStatus) {
+    // Sized for the long form; the short form fills only the status word, so bytes 4-7 stay 0.
+    uint8_t answer[12] = {};
+    const int result = IsFpuAndBoardTypeFwCmdSupport()
+                           ? Exchange(*this, cmd::LastRwStatusLong, CommandParams(), answer)
+                           : Exchange(*this, cmd::LastRwStatus, CommandParams(), answer);
+    if (rwStatus != nullptr) {
+        *rwStatus = dravik::LoadLe32(answer + 4);
     }
     return result;
 }

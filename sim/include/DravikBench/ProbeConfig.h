@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "DravikBench/TargetConfig.h"
 #include "DravikProductIds.h"
 #include "DravikUSBDriver.h"
 
@@ -21,10 +22,10 @@ constexpr uint16_t kWriteVerifyError = 0x000D;  // core register write verificat
 constexpr uint16_t kApInUse = 0x001B;
 constexpr uint16_t kApNewOwner = 0x001C;
 constexpr uint16_t kApBadIndex = 0x001D;
-constexpr uint16_t kApFault = 0x0011;
+constexpr uint16_t kApFault = 0x0011;            // also: the target's bus refused an access
 constexpr uint16_t kTcpIdError = 0x0030;
 constexpr uint16_t kSettingsChanged = 0x0040;
-constexpr uint16_t kGenericError = 0x0081;
+constexpr uint16_t kGenericError = 0x0081;       // also: core not halted, no such register
 constexpr uint16_t kUnknownCommand = 0x0082;    // what firmware answers to a command it lacks
 constexpr uint16_t kWrongMode = 0x0083;         // a debug command outside debug mode
 }  // namespace status
@@ -92,8 +93,10 @@ struct ProbeConfig {
     uint32_t voltageTarget = 2062;
     std::string volumeName = "DRAVIK_BENCH";
 
-    // Whether a target is attached behind the probe.
+    // Whether a target is attached behind the probe, and the model built from `target` when the
+    // probe is added (a configuration that describeConfigError rejects leaves it without one).
     bool targetAttached = true;
+    TargetConfig target;
     unsigned accessPorts = 2;  // valid access port indexes: 0 .. accessPorts - 1
 };
 

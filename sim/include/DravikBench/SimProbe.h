@@ -5,7 +5,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <memory>
+#include <string>
 
 #include "DravikBench/ProbeConfig.h"
 #include "DravikBench/SwvReceiver.h"
@@ -26,7 +28,15 @@ struct ProbeState {
     uint32_t appliedKHz[2] = {1800, 1125};  // [0] SWD, [1] JTAG
     uint8_t probeFreqDivider = 1;
     uint8_t mcoSelection = 0;
+    // Outcome of the last memory transfer, as the last read/write status query reports it: the
+    // status word, and the address of the first unit that faulted (0 when none did).
+    uint16_t lastRwStatus = 0x0080;
+    uint32_t lastRwFaultAddress = 0;
+    // DAP registers written by the host, keyed by port << 16 | register address.
+    std::map<uint32_t, uint32_t> dapRegisters;
 };
+
+class CortexM;
 
 class DRAVIK_BENCH_API SimProbe {
   public:
@@ -49,9 +59,19 @@ class DRAVIK_BENCH_API SimProbe {
     const SwvReceiver& swv() const { return swv_; }
     void feedSwv(const uint8_t* bytes, size_t count) { swv_.feed(bytes, count); }
 
+    // The target model behind the probe: null when config.targetAttached is false or
+    // config.target was rejected (targetError() says why). Built once, when the probe is added; a
+    // power cycle gives it a power-on reset. The model's interface is in sim/src/target/CortexM.h.
+    CortexM* target() { return target_.get(); }
+    const std::string& targetError() const { return targetError_; }
+
   private:
+    void resetProbeState();
+
     uint32_t benchId_;
     SwvReceiver swv_;
+    std::unique_ptr<CortexM> target_;
+    std::string targetError_;
 };
 
 }  // namespace dravik::sim
