@@ -20,7 +20,8 @@ void ResetLog() {
 
 DbgDev* GetDbgDev() {
     if (g_dev == nullptr) {
-        // A non-throwing allocation: a failure must surface as the null result, never as an exception.
+        // A non-throwing allocation: a failure must surface as the null result, never as an
+        // exception.
         g_dev = new (std::nothrow) DbgDev(DRAVIK_USB_INTERFACE);
         if (g_dev == nullptr) {
             dravik::SetText(g_errorMsg, "Unable to create DbgDev instance");

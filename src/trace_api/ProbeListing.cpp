@@ -18,7 +18,9 @@ extern "C" DRAVIK_API int DravikEnumerateDevices(const char* driverPath, char* l
     }
     if (list == nullptr || listSize == nullptr || deviceCount == nullptr) {
         dravik::SetText(g_errorMsg, "Unable to enumerate, null %s",
-                        list == nullptr ? "list" : listSize == nullptr ? "listSize" : "deviceCount");
+                        list == nullptr       ? "list"
+                        : listSize == nullptr ? "listSize"
+                                              : "deviceCount");
         return DRAVIK_BAD_ARGUMENT;
     }
     int count = 0;
@@ -44,9 +46,9 @@ extern "C" DRAVIK_API int DravikEnumerateDevices(const char* driverPath, char* l
         std::memcpy(serial, info.serialNumber, kSerialFieldSize);
         serial[kSerialFieldSize] = '\0';
         char line[kLineBufferSize];
-        const int length = std::snprintf(line, sizeof line, "%s\t%d\t%d\n", serial,
-                                         static_cast<int>(info.productId),
-                                         static_cast<int>(info.vendorId));
+        const int length =
+            std::snprintf(line, sizeof line, "%s\t%d\t%d\n", serial,
+                          static_cast<int>(info.productId), static_cast<int>(info.vendorId));
         if (length < 0 || length >= kLineBufferSize - 1) {
             dravik::SetText(g_warningMsg,
                             "Retrieved device resulting in too long device string, ignoring");
