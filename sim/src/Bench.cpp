@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <thread>
 
 namespace dravik::sim {
 
@@ -26,6 +27,46 @@ void BenchClock::setManual(bool manual) {
 void BenchClock::advance(uint64_t us) {
     if (manual_) {
         manualNowUs_ += us;
+    }
+}
+
+void BenchClock::setExchangeJitterUs(uint64_t jitterUs, uint64_t seed) {
+    jitterUs_ = jitterUs;
+    jitterState_ = seed != 0 ? seed : 1;  // xorshift never leaves 0
+}
+
+uint64_t BenchClock::nextJitterUs() {
+    if (jitterUs_ == 0) {
+        return 0;
+    }
+    jitterState_ ^= jitterState_ << 13;
+    jitterState_ ^= jitterState_ >> 7;
+    jitterState_ ^= jitterState_ << 17;
+    return jitterState_ % (jitterUs_ + 1);
+}
+
+void BenchClock::passExchangeLatency() {
+    const uint64_t us = latencyUs_ + nextJitterUs();
+    if (us == 0) {
+        return;
+    }
+    if (manual_) {
+        manualNowUs_ += us;
+        return;
+    }
+    using namespace std::chrono;
+    if (wait_ == LatencyWait::Sleep) {
+        std::this_thread::sleep_for(microseconds(us));
+        return;
+    }
+    // A sleep overshoots by the scheduler's slack, so only the part of a wait well beyond it is
+    // slept; the rest is spun, which keeps a USB round trip of ~125 us to within a microsecond.
+    constexpr uint64_t kSpinUs = 1000;
+    const steady_clock::time_point deadline = steady_clock::now() + microseconds(us);
+    if (us > 2 * kSpinUs) {
+        std::this_thread::sleep_for(microseconds(us - kSpinUs));
+    }
+    while (steady_clock::now() < deadline) {
     }
 }
 

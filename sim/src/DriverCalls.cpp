@@ -1,9 +1,7 @@
 // The 13 calls of the probe driver library, answered by the bench's simulated probes.
 #include <algorithm>
-#include <chrono>
 #include <cstring>
 #include <mutex>
-#include <thread>
 
 #include "CommandRegistry.h"
 #include "DravikBench/Bench.h"
@@ -195,14 +193,7 @@ unsigned Send(Bench& b, Call call, uintptr_t handle, TDeviceRequest* request, un
         answered = answer->data.has_value() || result != drv::kOk;
     }
     if (!answered && result == drv::kOk && p != nullptr) {
-        const uint64_t latency = b.clock.exchangeLatencyUs();
-        if (latency != 0) {
-            if (b.clock.manual()) {
-                b.clock.advance(latency);
-            } else {
-                std::this_thread::sleep_for(std::chrono::microseconds(latency));
-            }
-        }
+        b.clock.passExchangeLatency();
         const uint64_t now = b.clock.nowUs();
         p->advanceTo(now);
         CommandContext ctx{b, *p, *request, static_cast<uint8_t*>(request->buffer),

@@ -45,6 +45,12 @@ struct Fault {
     uint32_t value = drv::kFailure;  // transport result, or status word
 };
 
+// How the real-time clock waits out an exchange's latency.
+enum class LatencyWait : uint8_t {
+    Sleep,    // the thread sleeps: cheap, but the scheduler adds tens of microseconds
+    Precise,  // spins to the deadline (long waits sleep all but their last millisecond first)
+};
+
 // The bench clock: real time by default; manual for deterministic tests.
 class DRAVIK_BENCH_API BenchClock {
 public:
@@ -52,13 +58,27 @@ public:
     void setManual(bool manual);
     bool manual() const { return manual_; }
     void advance(uint64_t us);  // manual mode only
+
+    // Every exchange the simulation answers takes this long (manual mode: the clock advances by
+    // it), plus a pseudo-random extra of 0 to `jitterUs` drawn from a sequence `seed` starts.
     void setExchangeLatencyUs(uint64_t us) { latencyUs_ = us; }
     uint64_t exchangeLatencyUs() const { return latencyUs_; }
+    void setExchangeJitterUs(uint64_t jitterUs, uint64_t seed = 1);
+    uint64_t exchangeJitterUs() const { return jitterUs_; }
+    void setLatencyWait(LatencyWait wait) { wait_ = wait; }
+    LatencyWait latencyWait() const { return wait_; }
+    // Lets one exchange's latency pass; used by the driver calls.
+    void passExchangeLatency();
 
 private:
+    uint64_t nextJitterUs();
+
     bool manual_ = false;
     uint64_t manualNowUs_ = 0;
     uint64_t latencyUs_ = 0;
+    uint64_t jitterUs_ = 0;
+    uint64_t jitterState_ = 1;
+    LatencyWait wait_ = LatencyWait::Sleep;
 };
 
 class DRAVIK_BENCH_API Bench {
