@@ -1,6 +1,7 @@
 // Target access as the probe firmware answers it: debug register words, the six memory transfers
-// and the last read/write status, DAP registers, core and FPU registers, system reset and the reset
-// line. Every access goes to the probe's target model at the bench time of the exchange.
+// and the last read/write status, DAP registers, core and FPU registers, system reset, the reset
+// line and the flash patch comparators. Every access goes to the probe's target model at the bench
+// time of the exchange.
 //
 // Status words (ProbeConfig.h, status::), checked in this order:
 // - probe not in debug mode: kWrongMode (the reset line also works in idle mode);
@@ -11,7 +12,7 @@
 //   transfer failed;
 // - a core or FPU register access while the core is not halted, or of a register it lacks, and an
 //   unknown reset line action: kGenericError; a core register write whose verification the model
-//   fails: kWriteVerifyError.
+//   fails: kWriteVerifyError; a flash patch command for a comparator the FPB lacks: kGenericError.
 // Memory transfers answer no status word: the data phase moves straight between the record's buffer
 // and the target, and the outcome is kept for the next last read/write status query. Its long form
 // carries, in bytes 4-7, the address of the first unit that faulted (0 when none did).
@@ -321,6 +322,51 @@ unsigned TargetHardReset(CommandContext& ctx) {
     return Answer(ctx, status::kOk);
 }
 
+// ---- Flash patch: F2 38 cc A0..A3 mm, F2 39 cc
+
+// The firmware programs code comparator cc to break at the address and turns the FPB on. On a
+// revision 1 FPB mm picks the half-words replaced: 0 the lower, 1 the upper, 2 both; a revision 2
+// comparator takes the address itself. F2 39 frees the comparator.
+unsigned SetFlashPatch(CommandContext& ctx) {
+    ctx.clearAnswer();
+    const uint16_t ready = TargetReady(ctx, 0);
+    if (ready != status::kOk) {
+        return Answer(ctx, ready);
+    }
+    CortexM& target = *ctx.probe.target();
+    const FpbConfig& fpb = target.config().fpb;
+    const uint8_t comparator = ctx.cdb(2);
+    const uint32_t address = ctx.cdb32(3);
+    const uint8_t mode = ctx.cdb(7);
+    if (comparator >= fpb.codeComparators || mode > 2) {
+        return Answer(ctx, status::kGenericError);
+    }
+    constexpr uint32_t kReplace[] = {0x40000000, 0x80000000, 0xC0000000};
+    const uint32_t value =
+        fpb.revision >= 2 ? (address & ~1u) | 1u : (address & 0x1FFFFFFCu) | kReplace[mode] | 1u;
+    const bool ok =
+        target.write(armv7m::fpComp(comparator), AccessSize::Word, value, ctx.nowUs) ==
+            BusStatus::Ok &&
+        target.write(armv7m::kFpCtrl, AccessSize::Word,
+                     armv7m::fpctrl::kKey | armv7m::fpctrl::kEnable, ctx.nowUs) == BusStatus::Ok;
+    return Answer(ctx, ok ? status::kOk : status::kApFault);
+}
+
+unsigned ClearFlashPatch(CommandContext& ctx) {
+    ctx.clearAnswer();
+    const uint16_t ready = TargetReady(ctx, 0);
+    if (ready != status::kOk) {
+        return Answer(ctx, ready);
+    }
+    CortexM& target = *ctx.probe.target();
+    const uint8_t comparator = ctx.cdb(2);
+    if (comparator >= target.config().fpb.codeComparators) {
+        return Answer(ctx, status::kGenericError);
+    }
+    const BusStatus bus = target.write(armv7m::fpComp(comparator), AccessSize::Word, 0, ctx.nowUs);
+    return Answer(ctx, bus == BusStatus::Ok ? status::kOk : status::kApFault);
+}
+
 }  // namespace
 
 void RegisterTargetCommands(CommandRegistry& registry) {
@@ -343,6 +389,8 @@ void RegisterTargetCommands(CommandRegistry& registry) {
     registry.add(kDebug, 0x34, WriteRegister);
     registry.add(kDebug, 0x32, ResetSystem);
     registry.add(kDebug, 0x3C, TargetHardReset, gate::VoltageNrstAndSwv);
+    registry.add(kDebug, 0x38, SetFlashPatch);
+    registry.add(kDebug, 0x39, ClearFlashPatch);
 }
 
 }  // namespace dravik::sim
