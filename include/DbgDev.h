@@ -160,13 +160,25 @@ public:
     DbgDev(const DbgDev&) = delete;
     DbgDev& operator=(const DbgDev&) = delete;
 
+    // Enumerates unless a successful enumeration stands and force is not 1; *count gets the probes
+    // counted. 0, 26 (none), 28 (permission), 29 (other failure). Driver calls only.
     int EnumerateDevInterfaceIfRequired(const char* path, int* count, int force, int option);
+    // Always enumerates afresh (force 1). Same results.
     int EnumerateDevInterface(const char* path, int* count, int option);
+    // Description record of probe `index` of the current list. 0, 20 (index, null), 24, and the
+    // enumeration results. Driver calls only.
     int GetDeviceInfo2(int index, TDeviceInfo2* info, unsigned size);
+    // Same with the long record; 21 on the TCP interface (nothing called).
     int GetDeviceInfo(int index, TDeviceInfo* info, unsigned size);
+    // Exclusive or shared opening for the next OpenDravik. No traffic.
     void SetOpenModeExclusive(bool exclusive);
+    // Stores the TCP server address ("@host:port") and option text for the next enumeration.
+    // 0, or 20 (paramCount <= 2, null). No traffic.
     int SetTcpServerParam(unsigned char paramCount, DbgDev_TcpServerParamT* param);
+    // Clients sharing the probe through the TCP server. 0, 20 (null), 21 (not TCP), 26 (no
+    // connection).
     int GetNumOfDeviceClientsTcp(unsigned int* clients, unsigned int connectionId);
+    // The object's diagnostic sink: discarded unless a log sink is installed.
     void LogTrace(const char* format, ...) __attribute__((format(printf, 2, 3)));
 
     // Extension: hands every LogTrace text to `sink`; with no sink nothing is formatted.
@@ -175,16 +187,26 @@ public:
     static const char* ResultText(int code);
 
     // --- command transport ---
+    // Sends one record and maps the probe's status word (null: transport only). 0, 1 (TCP id not
+    // set), 3 (driver failure), 20 (null record), 26 (probe not open), 4/7/19/20/30-33/35 (status).
     int SendRequestAndAnalyzeStatus(TDeviceRequest* request, const unsigned short* status);
 
     // --- probe opening and firmware capabilities ---
+    // Opens probe `index` (USB) or device `tcpDeviceId` (TCP), reads its version and applies the
+    // firmware gates. 0, 1, 14, 15 (open, not the latest firmware), 27, 34, and transport codes.
     int OpenDravik(const char* path, int index, unsigned tcpDeviceId);
+    // Finds the probe by serial number and opens it; strict 0 opens a lonely probe whatever its
+    // serial. 0, 20 (null), 25 (not found or already open), and the first form's results.
     int OpenDravik(const char* path, const char* serialNumber, int strict);
+    // Closes the probe connection; always 0.
     int CloseDravik();
+    // Version queries (F1 80, FB 80); the record is left unchanged on failure.
     int Veltra_GetVersion(VERSION* version);
     int Veltra_GetVersion(VERSION_EXT* version);
     int Veltra_GetVersionExt(VERSION_EXT* version);
+    // Board type (F8 80); 21 and 0xFFFFFFFF on firmware without it.
     int GetBoardType(unsigned* boardType);
+    // Capability predicates from the opened probe's generation and firmware version; no traffic.
     bool IsFpuAndBoardTypeFwCmdSupport() const;
     bool IsJtagConnUnderResetFwSupport() const;
     bool IsGetSetSwitchFreqFwCmdSupport() const;
@@ -199,34 +221,53 @@ public:
     int GetDravikGeneration() const;
 
     // --- interface clocks ---
+    // Clock by setting. 0, 20, 21 (firmware), 26 (not open), 36 (applied differs), transport codes.
+    // Outside modes 1 and 2 the choice is only remembered for the next connection.
     int SetSwClockFreq(DbgDev_SwClkT clock);
     int SetJtagClockFreq(DbgDev_JtagClkT clock);
+    // Setting <-> kHz conversions (com 0 SWD, 1 JTAG); 20 for no matching setting.
     static int ConvComClockToFreqKHz(unsigned char com, DbgDev_SwClkT swClock,
                                      DbgDev_JtagClkT jtagClock, unsigned* freqKHz);
     static int ConvFreqKHzToComClock(unsigned char com, DbgDev_SwClkT* swClock,
                                      DbgDev_JtagClkT* jtagClock, unsigned freqKHz);
+    // Clock by kHz: fixed 1000 kHz, second-generation settings, or the probe's applied value.
+    // 0, 20, 26, 36 (warning: the applied frequency differs, the clock runs), transport codes.
     int SetComFreq(unsigned char com, unsigned freqKHz);
+    // Current frequency and the offered ones (`list` holds 10). 0, 20, 21, 26, transport codes.
     int GetComFreq(unsigned char com, unsigned* currentKHz, unsigned* count, unsigned* list);
+    // Third generation: switches the probe's own frequency by 1, 2 or 4. 0, 20, 21, 26, 35.
     int SwitchDravikFreq(unsigned char divider, unsigned* value);
 
     // --- target connection ---
+    // Full connection: mode exit, clock, voltage, optional connection under reset, debug entry,
+    // access port, halt and reset or hot attach. protocol 1 SWD, 0 JTAG. Codes of every step.
     int OpenTarget(int protocol, int connectUnderReset, int hotPlug, int apIndex, int systemReset);
+    // Leaves the debug protocol; 21 for apIndex != 0 on firmware without access ports.
     int CloseTarget(int apIndex);
+    // OpenDravik then OpenTarget; 15 carried through when the connection succeeds.
     int OpenDevice(int protocol, const char* path, int connectUnderReset, int instance, int apIndex);
+    // CloseTarget then CloseDravik; results dropped.
     void CloseDevice(int apIndex);
+    // Reads FP_CTRL once per connection: FPB revision and usable comparators (at most 10).
     int IdentifyTargetCore(int apIndex);
 
     // --- trace reception and probe services ---
+    // The probe's SWV receiver (gate: IsVoltageNrstAndSwvFwCmdSupport, 21 before anything is
+    // sent; null pointers 20). Counts and fetches work in bytes.
     int StartSWVTraceReception(unsigned swoRate, unsigned short bufferSize);
     int StopSWVTraceReception();
     int GetSWVTraceNewRecordNb(unsigned short* count);
     int GetSWVTraceRecords(unsigned char* data, unsigned short count);
+    // Probe services: target voltage (volts left alone when the reference reads 0), LED, mass
+    // storage volume name (min(size, 12) bytes), MCO output. 0, 20, 21, 26 and transport codes.
     int GetTargetVoltage(float* volts);
     int BlinkDravikLed();
     int GetMassStorageVolumeName(unsigned char* name, unsigned short size);
     int SelectMcoOutput(DbgDev_McoSelT selection);
 
     // --- probe modes and access ports ---
+    // Probe modes: 1 idle, 2 debug, 3 Monowire, other DFU. DFU_Exit refuses (23) with sub-mode > 1;
+    // JTAG_Enter(1) enters SWD, any other value JTAG. Transport and status codes.
     int Get_CurrentMode();
     int DFU_Exit();
     int Monowire_Enter();
@@ -234,17 +275,25 @@ public:
     int JTAG_Enter(int protocol);
     int JTAG_Exit();
     int ReadIdCodes(unsigned* first, unsigned* second);
+    // Access ports (firmware with access-port commands, else 21); type 0 or 1, else 20.
     int InitAP(int apIndex, DbgDev_ApTypeT type);
     int CloseDbgAP(int apIndex);
 
     // --- debug and DAP registers ---
+    // One 32-bit target word through access port apIndex (its low byte is sent). 0, 20 (null),
+    // and transport/status codes; the value is stored only on success.
     int WriteDebugRegister(unsigned address, unsigned value, int apIndex);
     int ReadDebugRegister(unsigned address, unsigned* value, int apIndex);
+    // DP/AP registers directly (gate IsDapRegFwCmdSupport: 21; null checked first: 20).
     int ReadDapRegister(int dpOrApPort, unsigned short dapRegister, unsigned* value);
     int WriteDapRegister(int dpOrApPort, unsigned short dapRegister, unsigned value);
+    // Outcome of the last memory transfer; *rwStatus gets answer bytes 4-7 (0 after the short form).
     int GetLastReadWriteStatus(unsigned* rwStatus);
 
     // --- memory ---
+    // Memory primitives: one command each, then the last read/write status. 32/16-bit: size and
+    // address aligned (20); 16-bit needs firmware support (21) and an open probe (26); 8-bit: at
+    // most 64 bytes (20).
     int ReadMemory_32Bit(unsigned address, unsigned char* buffer, unsigned short size,
                          unsigned* rwStatus, int apIndex);
     int WriteMemory_32Bit(unsigned address, const unsigned char* buffer, unsigned short size,
@@ -257,12 +306,18 @@ public:
                         unsigned* rwStatus, int apIndex);
     int WriteMemory_8Bit(unsigned address, const unsigned char* buffer, unsigned short size,
                          unsigned* rwStatus, int apIndex);
+    // Any address and length, split into primitives in ascending order; ranges past 0xFFFFFFFF are
+    // refused (20) before any command. The first failing piece ends the operation.
     int Read(unsigned address, unsigned char* buffer, unsigned size, unsigned* rwStatus, int apIndex);
     int Write(unsigned address, const unsigned char* buffer, unsigned size, unsigned* rwStatus,
               int apIndex);
+    // True for 0x20000000 to 0x2FFFFFFF.
     static bool IsRamLocation(unsigned address);
 
     // --- run control and reset ---
+    // Run control through DHCSR, DEMCR and AIRCR. Waits poll DHCSR for up to 2 s of wall clock.
+    // 16 (reset not seen), 17 (held in reset), 18 (not halted), 19 (step not confirmed), 20, 21,
+    // DBGDEV_STEP_NOT_SETTLED, and transport/status codes.
     int GetStatus(Device_StatusT* status, int apIndex);
     int ForceDebug(int waitForHalt, int apIndex);
     int WaitForTargetReset(double seconds, int apIndex);
@@ -273,12 +328,17 @@ public:
     int ResetSystem();
 
     // --- core registers ---
+    // Core registers into m_coreRegs / m_fpuRegs (rewritten whatever the result), single registers;
+    // a write answered 0x000D (verify error) counts as done.
     int ReadAllRegisters(int apIndex);
     int ReadFpuRegisters(int apIndex);
     int ReadRegister(unsigned char reg, unsigned* value, int apIndex);
     int WriteRegister(unsigned char reg, unsigned value, int apIndex);
 
     // --- breakpoints ---
+    // Breakpoints: software (BKPT in SRAM) or FPB comparators elsewhere; apply 1 updates the target
+    // now. 4 (probe not open, bulk operations), 5 (no free comparator), 6 (no software breakpoint),
+    // 20, and the codes of the memory and register accesses.
     int SetBreakpoint(unsigned address, int apply, int apIndex);
     int ClearBreakpoint(unsigned address, int apply, int apIndex);
     int UpdateBreakpointsOnTarget(int apIndex);
@@ -286,6 +346,7 @@ public:
     int UpdateFlashPatchOnTarget(int slot, int apIndex);
     int SetSoftBKPT(unsigned address, unsigned short* savedInstruction, int apIndex);
     int RestoreSoftBKPT(unsigned address, unsigned short instruction, int apIndex);
+    // The probe's own flash patch commands; the shadow table is not touched.
     int SetFlashPatch(unsigned char comparator, unsigned address, int wholeWord);
     int ClearFlashPatch(unsigned char comparator);
 
