@@ -1,0 +1,102 @@
+#include <gtest/gtest.h>
+
+#include "dravik/swv/CaptureStatus.h"
+
+namespace dravik::swv {
+namespace {
+
+StatusSnapshot sample() {
+    StatusSnapshot status;
+    status.elapsedSeconds = 12.34;
+    status.bytes = 2468000;
+    status.bytesPerSecond = 200000;
+    status.packets = 123456;
+    status.portPackets = {{0, 1000}, {1, 234}};
+    status.overflows = 1;
+    status.decodeErrors = 2;
+    status.hostDrops = 3;
+    status.readFailures = 4;
+    status.queueDropBytes = 5;
+    return status;
+}
+
+TEST(CaptureStatus, StatusLineKeepsTheLossesApart) {
+    EXPECT_EQ(formatStatusLine(sample()),
+              "12.3 s  200.0 kB/s  2468000 B  packets 123456  ports 0:1000 1:234  |  overflows 1, "
+              "decode errors 2 B, host drops 3, read failures 4, queue drops 5 B");
+}
+
+TEST(CaptureStatus, StatusLineWithoutPorts) {
+    StatusSnapshot status;
+    EXPECT_EQ(formatStatusLine(status),
+              "0.0 s  0 B/s  0 B  packets 0  |  overflows 0, decode errors 0 B, host drops 0, "
+              "read failures 0, queue drops 0 B");
+}
+
+TEST(CaptureStatus, SummaryListsEachPort) {
+    EXPECT_EQ(formatSummary(sample(), "captured"),
+              "captured 2468000 bytes in 12.3 s (200.0 kB/s), 123456 packets\n"
+              "  port 0: 1000 packets\n"
+              "  port 1: 234 packets\n"
+              "  losses: overflows 1, decode errors 2 B, host drops 3, read failures 4, queue "
+              "drops 5 B\n");
+}
+
+TEST(CaptureStatus, SummaryWithoutATimeSpanLeavesTheRateOut) {
+    StatusSnapshot status;
+    status.bytes = 3;
+    status.packets = 1;
+    EXPECT_EQ(formatSummary(status, "decoded"),
+              "decoded 3 bytes, 1 packets\n"
+              "  losses: overflows 0, decode errors 0 B, host drops 0, read failures 0, queue "
+              "drops 0 B\n");
+}
+
+TEST(CaptureStatus, SnapshotTakesThePortsWithPacketsInOrder) {
+    PipelineCounters counters;
+    counters.bytes = 10;
+    counters.packets = 7;
+    counters.portPackets[0] = 2;
+    counters.portPackets[33] = 5;
+    counters.overflows = 1;
+    counters.decodeErrors = 2;
+    counters.probeDrops = 3;
+    counters.readFailures = 4;
+    counters.queueDropBytes = 6;
+    const StatusSnapshot status = snapshotFrom(counters);
+    EXPECT_EQ(status.bytes, 10u);
+    EXPECT_EQ(status.packets, 7u);
+    EXPECT_EQ(status.portPackets, (std::vector<std::pair<unsigned, uint64_t>>{{0, 2}, {33, 5}}));
+    EXPECT_EQ(status.overflows, 1u);
+    EXPECT_EQ(status.decodeErrors, 2u);
+    EXPECT_EQ(status.hostDrops, 3u);
+    EXPECT_EQ(status.readFailures, 4u);
+    EXPECT_EQ(status.queueDropBytes, 6u);
+}
+
+TEST(CaptureStatus, ByteRateUnits) {
+    EXPECT_EQ(formatByteRate(0), "0 B/s");
+    EXPECT_EQ(formatByteRate(999), "999 B/s");
+    EXPECT_EQ(formatByteRate(1000), "1.0 kB/s");
+    EXPECT_EQ(formatByteRate(200000), "200.0 kB/s");
+    EXPECT_EQ(formatByteRate(7200000), "7.2 MB/s");
+}
+
+TEST(RateMeter, FollowsASteadyRateAndAChangeOfIt) {
+    RateMeter meter(1000000);
+    EXPECT_EQ(meter.update(0, 0), 0.0);
+    uint64_t bytes = 0;
+    double rate = 0;
+    for (uint64_t t = 250000; t <= 2000000; t += 250000) {
+        bytes += 50000;  // 200 kB/s
+        rate = meter.update(t, bytes);
+    }
+    EXPECT_DOUBLE_EQ(rate, 200000.0);
+    for (uint64_t t = 2250000; t <= 4000000; t += 250000) {
+        rate = meter.update(t, bytes);  // the line went quiet
+    }
+    EXPECT_DOUBLE_EQ(rate, 0.0);
+}
+
+}  // namespace
+}  // namespace dravik::swv

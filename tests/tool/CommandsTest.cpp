@@ -1,0 +1,612 @@
+// The subcommands run in-process through the command line, against a scripted library.
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "DravikTrace.h"
+#include "ToolTestSupport.h"
+#include "dravik/swv/RecordingReader.h"
+#include "dravik/swv/Tool.h"
+#include "dravik/swv/TraceRegisterMap.h"
+
+namespace dravik::swv {
+namespace {
+
+using test::Bytes;
+using test::FakeClock;
+using test::FakeTraceInterface;
+using test::ItmStream;
+using test::SwvPoll;
+using test::TempDir;
+
+class CommandsTest : public testing::Test {
+  protected:
+    int run(std::vector<std::string> args) {
+        args.insert(args.begin(), "dravik-swv");
+        std::vector<const char*> argv;
+        for (const std::string& arg : args) {
+            argv.push_back(arg.c_str());
+        }
+        out.str("");
+        err.str("");
+        ToolEnvironment env(api, out, err, clock);
+        env.queueChunks = queueChunks;
+        env.stopRequests = &stopRequests;
+        env.errIsTerminal = errIsTerminal;
+        env.outIsTerminal = outIsTerminal;
+        return runTool(env, static_cast<int>(argv.size()), argv.data());
+    }
+
+    // The calls that reached the probe side, without the copy-out calls and polls.
+    std::vector<std::string> probeCalls() const {
+        std::vector<std::string> calls;
+        for (const std::string& call : api.calls()) {
+            if (call.rfind("DravikLast", 0) != 0 && call.rfind("DravikReadSWVData", 0) != 0) {
+                calls.push_back(call);
+            }
+        }
+        return calls;
+    }
+
+    std::vector<std::string> benchCapture(std::vector<std::string> extra = {}) {
+        std::vector<std::string> args = {"capture", "--clock",    "72000000", "--swo-rate",
+                                         "2000000", "--duration", "1"};
+        args.insert(args.end(), extra.begin(), extra.end());
+        return args;
+    }
+
+    FakeTraceInterface api;
+    FakeClock clock;
+    std::ostringstream out;
+    std::ostringstream err;
+    std::atomic<int> stopRequests{0};
+    size_t queueChunks = 64;
+    bool errIsTerminal = false;
+    bool outIsTerminal = false;
+    TempDir dir;
+};
+
+Bytes benchTrace(unsigned from, unsigned to) {
+    ItmStream stream;
+    for (unsigned n = from; n <= to; ++n) {
+        stream.text(0, "line " + std::to_string(n) + "\n").write(1, 4, n);
+    }
+    return stream.bytes();
+}
+
+// --- list ---
+
+TEST_F(CommandsTest, ListShowsEachProbe) {
+    api.listing = "DRAVIK-BENCH-0001\t769\t55200\nDRAVIK-BENCH-0002\t770\t55200\n";
+    EXPECT_EQ(run({"list"}), 0);
+    EXPECT_EQ(out.str(), "DRAVIK-BENCH-0001  0x0301  0xd7a0\nDRAVIK-BENCH-0002  0x0302  0xd7a0\n");
+    EXPECT_EQ(run({"list", "--json"}), 0);
+    EXPECT_EQ(out.str(),
+              "[{\"serial\":\"DRAVIK-BENCH-0001\",\"ids\":[769,55200]},"
+              "{\"serial\":\"DRAVIK-BENCH-0002\",\"ids\":[770,55200]}]\n");
+    EXPECT_TRUE(api.closed());
+}
+
+TEST_F(CommandsTest, ListWithoutAProbeSaysSoAndFails) {
+    api.enumerateResult = DRAVIK_ENUMERATION_FAILED;
+    api.enumerateError = "Unable to enumerate, status: 26\n";
+    EXPECT_EQ(run({"list"}), kExitFailure);
+    EXPECT_EQ(out.str(), "");
+    EXPECT_EQ(err.str(), "dravik-swv: no probe found\n");
+}
+
+TEST_F(CommandsTest, ListReportsAnyOtherEnumerationFailureInFull) {
+    api.enumerateResult = DRAVIK_ENUMERATION_FAILED;
+    api.enumerateError = "Unable to enumerate, status: 28\n";
+    EXPECT_EQ(run({"list"}), kExitFailure);
+    EXPECT_EQ(err.str(),
+              "dravik-swv: DravikEnumerateDevices failed with result 10\n"
+              "  step: DravikEnumerateDevices - Called\n"
+              "  error: Unable to enumerate, status: 28\n");
+}
+
+TEST_F(CommandsTest, ListMentionsProbesLeftOut) {
+    api.enumerateResult = -1;
+    api.enumerateWarning = "Retrieved device resulting in too long device string, ignoring";
+    EXPECT_EQ(run({"list"}), 0);
+    EXPECT_EQ(out.str(), "DRAVIK-BENCH-0001  0x0301  0xd7a0\n");
+    EXPECT_EQ(err.str(),
+              "dravik-swv: 1 probe(s) left out of the listing: Retrieved device resulting in too "
+              "long device string, ignoring\n");
+}
+
+TEST_F(CommandsTest, AMissingEntryPointIsNamedBeforeAnythingIsCalled) {
+    api.missing = {EntryPoint::SelectDevice};
+    EXPECT_EQ(run(benchCapture()), kExitFailure);
+    EXPECT_NE(err.str().find("dravik-swv: libDravikTrace.so has no DravikSelectDevice; it is "
+                             "older than this tool\n"),
+              std::string::npos);
+    EXPECT_TRUE(probeCalls().empty());
+}
+
+// --- capture ---
+
+TEST_F(CommandsTest, CaptureRunsTheWholeSequenceAndDecodes) {
+    const Bytes trace = benchTrace(1, 3);
+    api.polls = {SwvPoll{0, Bytes(trace.begin(), trace.begin() + 20)},
+                 SwvPoll{0, Bytes(trace.begin() + 20, trace.end())}};
+    EXPECT_EQ(run(benchCapture({"--ports", "0x3"})), 0) << err.str();
+    EXPECT_EQ(out.str(),
+              "[0] line 1\n[1] 0x00000001\n[0] line 2\n[1] 0x00000002\n[0] line 3\n"
+              "[1] 0x00000003\n");
+    const std::vector<std::string> expected = {"DravikEnumerateDevices()",
+                                               "DravikSelectDevice(DRAVIK-BENCH-0001, 4)",
+                                               "DravikSetupDevice(72000000, 36, 0x00000003, 1)",
+                                               "ReadDebugRegister(0xE0000E80)",
+                                               "ReadDebugRegister(0xE00400F0)",
+                                               "DravikRunDevice()",
+                                               "DravikStopSWVRead()",
+                                               "DravikCloseDevice()"};
+    EXPECT_EQ(probeCalls(), expected);
+    const std::string summary = err.str();
+    EXPECT_EQ(
+        summary.find("dravik-swv: SWO rate 2000000 bit/s (72000000 Hz / 36), error +0.000 %\n"), 0u)
+        << summary;
+    EXPECT_NE(summary.find("captured " + std::to_string(trace.size()) + " bytes in "),
+              std::string::npos)
+        << summary;
+    EXPECT_NE(summary.find("  port 0: 9 packets\n  port 1: 3 packets\n  losses: overflows 0, "
+                           "decode errors 0 B, host drops 0, read failures 0, queue drops 0 B\n"),
+              std::string::npos)
+        << summary;
+}
+
+TEST_F(CommandsTest, CaptureSelectionFlags) {
+    EXPECT_EQ(run(benchCapture({"--serial", "XYZ", "--reset", "--allow-old-probe", "--prescaler"})),
+              kExitUsage);
+    EXPECT_EQ(
+        run({"capture", "--clock", "72000000", "--prescaler", "37", "--duration", "0.1", "--serial",
+             "XYZ", "--reset", "--allow-old-probe", "--mode", "auto", "--ports", "0x1"}),
+        0)
+        << err.str();
+    const std::vector<std::string> calls = probeCalls();
+    ASSERT_GE(calls.size(), 2u);
+    // No listing with a serial number given; strict, reset and old probes allowed.
+    EXPECT_EQ(calls[0], "DravikSelectDevice(XYZ, 7)");
+    EXPECT_EQ(calls[1], "DravikSetupDevice(72000000, 37, 0x00000001, 3)");
+    EXPECT_NE(err.str().find("dravik-swv: SWO rate 1945945.946 bit/s (72000000 Hz / 37)\n"),
+              std::string::npos);
+}
+
+TEST_F(CommandsTest, CaptureRefusesARateTooFarOffUnlessForced) {
+    EXPECT_EQ(run({"capture", "--clock", "72000000", "--swo-rate", "30000000"}), kExitUsage);
+    EXPECT_EQ(err.str(),
+              "dravik-swv: no prescaler gives 30000000 bit/s from 72000000 Hz within 3 %: the "
+              "closest is 24000000 bit/s (72000000 Hz / 3), error -20.000 %; use --force to "
+              "accept it\n");
+    EXPECT_TRUE(api.calls().empty());
+    EXPECT_EQ(run({"capture", "--clock", "72000000", "--swo-rate", "30000000", "--force",
+                   "--duration", "0.1"}),
+              0);
+    EXPECT_EQ(api.countCalls("DravikSetupDevice(72000000, 3,"), 1u);
+}
+
+TEST_F(CommandsTest, CaptureStopsOnRequest) {
+    stopRequests = 1;  // as after Ctrl-C
+    EXPECT_EQ(run({"capture", "--clock", "72000000", "--swo-rate", "2000000"}), 0);
+    EXPECT_EQ(api.countCalls("DravikStopSWVRead"), 1u);
+    EXPECT_TRUE(api.closed());
+}
+
+TEST_F(CommandsTest, CaptureReportsAFailedSetupAndClosesTheProbe) {
+    api.setupResult = 28;
+    api.setupStep = "Verifying written register TPIU_ACPR";
+    api.setupError = "Unable to verify TPIU_ACPR register, expected: 35, got: 0";
+    const std::string recording = dir.path("trace.rec");
+    EXPECT_EQ(run(benchCapture({"--raw", recording})), kExitFailure);
+    EXPECT_NE(
+        err.str().find("dravik-swv: DravikSetupDevice failed with result 28\n"
+                       "  step: Verifying written register TPIU_ACPR\n"
+                       "  error: Unable to verify TPIU_ACPR register, expected: 35, got: 0\n"),
+        std::string::npos)
+        << err.str();
+    EXPECT_TRUE(api.closed());
+    EXPECT_EQ(api.countCalls("DravikRunDevice"), 0u);
+    // Nothing was recorded, so no empty file is left behind.
+    EXPECT_FALSE(test::fileExists(recording));
+}
+
+TEST_F(CommandsTest, CaptureReportsAFailedSelection) {
+    api.selectResult = 25;
+    api.selectError = "Unable to open Dravik for device DRAVIK-BENCH-0001";
+    EXPECT_EQ(run(benchCapture()), kExitFailure);
+    EXPECT_NE(err.str().find("dravik-swv: DravikSelectDevice failed with result 25\n"
+                             "  step: Open Target\n"
+                             "  error: Unable to open Dravik for device DRAVIK-BENCH-0001\n"),
+              std::string::npos)
+        << err.str();
+    // A failed selection may leave the probe open: it is closed all the same.
+    EXPECT_TRUE(api.closed());
+}
+
+TEST_F(CommandsTest, CaptureWantsOneProbeOrASerialNumber) {
+    api.listing = "A\t1\t2\nB\t1\t2\n";
+    EXPECT_EQ(run(benchCapture()), kExitFailure);
+    EXPECT_NE(err.str().find("dravik-swv: 2 probes connected; choose one with --serial: A, B\n"),
+              std::string::npos);
+    EXPECT_EQ(api.countCalls("DravikSelectDevice"), 0u);
+}
+
+TEST_F(CommandsTest, CaptureWithTimestampsSetsTsenaAndTimesTheRecords) {
+    api.registers[reg::kItmTcr] = 0x00000001;
+    api.registers[reg::kTpiuSppr] = 2;
+    ItmStream stream;
+    stream.write(0, 1, 'a').timestamp(2);
+    api.polls = {SwvPoll{0, stream.bytes()}};
+    EXPECT_EQ(run(benchCapture({"--timestamps", "--format", "jsonl", "--port", "0=text"})), 0)
+        << err.str();
+    EXPECT_EQ(api.registers[reg::kItmTcr], 0x00000003u);
+    EXPECT_EQ(api.countCalls("WriteDebugRegister(0xE0000E80, 0x00000003)"), 1u);
+    // Two ticks of the 72 MHz clock.
+    EXPECT_NE(out.str().find("{\"kind\":\"instrumentation\",\"port\":0,\"size\":1,\"value\":97,"
+                             "\"ticks\":2,\"time\":0.000000028,\"host_time\":"),
+              std::string::npos)
+        << out.str();
+}
+
+TEST_F(CommandsTest, CaptureFailsWhenTsenaDoesNotTake) {
+    api.registers[reg::kItmTcr] = 0x00000001;
+    api.ignoreRegisterWrites = true;
+    EXPECT_EQ(run(benchCapture({"--timestamps"})), kExitFailure);
+    EXPECT_NE(err.str().find("dravik-swv: ITM_TCR.TSENA did not take (ITM_TCR reads 1); the ITM "
+                             "may still be locked\n"),
+              std::string::npos)
+        << err.str();
+    EXPECT_EQ(api.countCalls("DravikRunDevice"), 0u);
+    EXPECT_EQ(api.countCalls("DravikStopSWVRead"), 1u);  // the setup had started the receiver
+    EXPECT_TRUE(api.closed());
+}
+
+TEST_F(CommandsTest, CaptureRecordsWhatItReceivedAndDecodeShowsTheSame) {
+    const std::string recording = dir.path("trace.rec");
+    const std::string plain = dir.path("trace.bin");
+    const Bytes trace = benchTrace(1, 4);
+    api.registers[reg::kTpiuSppr] = 2;
+    api.registers[reg::kItmTcr] = 0x00010001;
+    api.polls = {SwvPoll{0, Bytes(trace.begin(), trace.begin() + 7)},
+                 SwvPoll{DRAVIK_REFUSED, {}, "Buffer is too small, data is lost"},
+                 SwvPoll{0, Bytes(trace.begin() + 7, trace.end())}};
+    ASSERT_EQ(run(benchCapture({"--raw", recording, "--raw-plain", plain, "--ports", "3"})), 0)
+        << err.str();
+    const std::string live = out.str();
+    EXPECT_EQ(test::readBytes(plain), trace);
+
+    RecordingReader reader;
+    std::string error;
+    ASSERT_TRUE(reader.open(recording, false, error)) << error;
+    EXPECT_EQ(reader.header().traceClockHz, 72000000u);
+    EXPECT_EQ(reader.header().prescaler, 36u);
+    EXPECT_EQ(reader.header().swoRateBps, 2000000u);
+    EXPECT_EQ(reader.header().stimulusMask, 3u);
+    EXPECT_EQ(reader.header().txModeFlags, 1u);
+    EXPECT_EQ(reader.header().pinProtocol, 2u);
+    EXPECT_EQ(reader.header().itmTcr, 0x00010001u);
+    EXPECT_EQ(std::string(reader.header().serial), "DRAVIK-BENCH-0001");
+    std::vector<RecordType> types;
+    Bytes data;
+    Record record;
+    while (reader.next(record) == RecordingReader::Status::Record) {
+        types.push_back(record.type);
+        data.insert(data.end(), record.data.begin(), record.data.end());
+        if (record.type == RecordType::Gap) {
+            EXPECT_EQ(record.cause, GapCause::ProbeDropped);
+        }
+    }
+    EXPECT_EQ(types, (std::vector<RecordType>{RecordType::Data, RecordType::Gap, RecordType::Data,
+                                              RecordType::End}));
+    EXPECT_EQ(data, trace);
+    EXPECT_NE(err.str().find("host drops 1,"), std::string::npos) << err.str();
+
+    ASSERT_EQ(run({"decode", recording}), 0) << err.str();
+    EXPECT_EQ(out.str(), live);
+    EXPECT_NE(err.str().find("host drops 1,"), std::string::npos) << err.str();
+    // The plain dump has no gap in it; a word split by the gap decodes whole there.
+    ASSERT_EQ(run({"decode", plain, "--port", "0=text"}), 0) << err.str();
+    EXPECT_EQ(out.str(), "line 1\nline 2\nline 3\nline 4\n");
+}
+
+TEST_F(CommandsTest, CaptureWritesAPortToItsFile) {
+    const std::string file = dir.path("counter.txt");
+    api.polls = {SwvPoll{0, benchTrace(1, 2)}};
+    ASSERT_EQ(run(benchCapture({"--port-file", "1=" + file, "--port", "1=dec", "--ports", "3"})), 0)
+        << err.str();
+    EXPECT_EQ(test::readFile(file), "1\n2\n");
+    // --port names the ports shown: only port 1, so no prefix and no port 0.
+    EXPECT_EQ(out.str(), "1\n2\n");
+}
+
+TEST_F(CommandsTest, CaptureRefusesAFileItCannotCreateBeforeTouchingTheProbe) {
+    EXPECT_EQ(run(benchCapture({"--port-file", "0=/nonexistent-dir/port0.txt"})), kExitFailure);
+    EXPECT_EQ(err.str().substr(err.str().find('\n') + 1),
+              "dravik-swv: cannot create /nonexistent-dir/port0.txt: No such file or directory\n");
+    EXPECT_TRUE(api.calls().empty());
+}
+
+TEST_F(CommandsTest, CaptureEndsWhenTheProbeIsGone) {
+    for (int i = 0; i < 10; ++i) {
+        api.polls.push_back(SwvPoll{3, {}, "Unable to read SWV records, status: 3"});
+    }
+    EXPECT_EQ(run({"capture", "--clock", "72000000", "--swo-rate", "2000000"}), kExitFailure);
+    const std::string text = err.str();
+    EXPECT_NE(text.find("dravik-swv: DravikReadSWVData failed with result 3\n"
+                        "  step: DravikReadSWVData - Called\n"
+                        "  error: Unable to read SWV records, status: 3\n"),
+              std::string::npos)
+        << text;
+    EXPECT_NE(text.find("dravik-swv: trace reads keep failing; the probe is gone\n"),
+              std::string::npos)
+        << text;
+    EXPECT_NE(text.find("read failures 5,"), std::string::npos) << text;
+    EXPECT_TRUE(api.closed());
+}
+
+TEST_F(CommandsTest, CaptureCountsWhatAFullQueueDropped) {
+    queueChunks = 1;
+    api.polls = {SwvPoll{0, {0x01, 'a'}}, SwvPoll{0, {0x01, 'b'}}, SwvPoll{0, {0x01, 'c'}}};
+    // The consumer may take the chunks in time or not; either way nothing goes unaccounted.
+    ASSERT_EQ(run(benchCapture({"--port", "0=hex"})), 0) << err.str();
+    const std::string shown = out.str();
+    const size_t lines = static_cast<size_t>(std::count(shown.begin(), shown.end(), '\n'));
+    const std::string text = err.str();
+    const size_t at = text.find("queue drops ");
+    ASSERT_NE(at, std::string::npos);
+    const unsigned dropped = static_cast<unsigned>(std::stoul(text.substr(at + 12)));
+    EXPECT_EQ(lines * 2 + dropped, 6u) << shown << text;
+}
+
+TEST_F(CommandsTest, OnATerminalTheStatusIsLiveAndMakesRoomForOutput) {
+    errIsTerminal = true;
+    outIsTerminal = true;
+    api.polls = {SwvPoll{0, benchTrace(1, 1)}};
+    ASSERT_EQ(run(benchCapture({"--ports", "3"})), 0);
+    const std::string text = err.str();
+    // Drawn in place, taken away at the end, then the summary.
+    const size_t first = text.find('\n') + 1;
+    EXPECT_EQ(text.find("\r\033[K", first), first) << text;
+    EXPECT_NE(text.find(" s  ", first), std::string::npos) << text;
+    EXPECT_NE(text.find("  |  overflows 0, decode errors 0 B, host drops 0, read failures 0, "
+                        "queue drops 0 B\r\033[K"),
+              std::string::npos)
+        << text;
+    const size_t summary = text.find("captured ");
+    ASSERT_NE(summary, std::string::npos);
+    EXPECT_EQ(text.rfind("\r\033[K", summary), summary - 4) << text;
+    EXPECT_EQ(out.str(), "[0] line 1\n[1] 0x00000001\n");
+}
+
+TEST_F(CommandsTest, OffATerminalOnlyTheSummary) {
+    api.polls = {SwvPoll{0, benchTrace(1, 1)}};
+    ASSERT_EQ(run(benchCapture({"--ports", "3"})), 0);
+    EXPECT_EQ(err.str().find('\r'), std::string::npos);
+}
+
+TEST_F(CommandsTest, VerboseShowsStepsAndDiagnostics) {
+    api.selectDiagnostics = {"Target voltage 2.5 V"};
+    EXPECT_EQ(run(benchCapture({"-v"})), 0) << err.str();
+    const std::string text = err.str();
+    EXPECT_NE(text.find("dravik-swv: DravikSelectDevice: Read device status\n"), std::string::npos)
+        << text;
+    EXPECT_NE(text.find("dravik-swv: DravikSetupDevice: Starting SWV Trace Reception\n"),
+              std::string::npos);
+    EXPECT_NE(text.find("dbgdev: Target voltage 2.5 V\n"), std::string::npos);
+}
+
+TEST_F(CommandsTest, BadArgumentsTouchNothing) {
+    const std::vector<std::vector<std::string>> bad = {
+        {"capture"},
+        {"capture", "--clock", "72000000"},
+        {"capture", "--clock", "0", "--prescaler", "1"},
+        {"capture", "--clock", "4294967296", "--prescaler", "1"},
+        {"capture", "--clock", "72000000", "--prescaler", "0"},
+        {"capture", "--clock", "72000000", "--prescaler", "65537"},
+        {"capture", "--clock", "72000000", "--prescaler", "36", "--swo-rate", "2000000"},
+        {"capture", "--clock", "72000000", "--prescaler", "36", "--mode", "uart"},
+        {"capture", "--clock", "72000000", "--prescaler", "36", "--ports", "0"},
+        {"capture", "--clock", "72000000", "--prescaler", "36", "--port", "300=hex"},
+        {"capture", "--clock", "72000000", "--prescaler", "36", "--port", "1=bin"},
+        {"capture", "--clock", "72000000", "--prescaler", "36", "--duration", "-1"},
+        {"capture", "--clock", "72000000", "--prescaler", "36", "--format", "xml"},
+        {"capture", "--clock", "72000000", "--prescaler", "36", "--raw", "a", "--raw-plain", "a"},
+        {"capture", "--bogus"},
+        {"decode"},
+        {"decode", "x.rec", "--clock", "fast"},
+        {"mem", "0x20000000"},
+        {"mem", "0x20000000", "0"},
+        {"mem", "0xFFFFFFF0", "32"},
+        {"mem", "zz", "4"},
+        {"doctor", "--prescaler", "36"},
+        {"frobnicate"},
+        {},
+    };
+    for (const std::vector<std::string>& args : bad) {
+        std::string joined;
+        for (const std::string& arg : args) {
+            joined += arg + " ";
+        }
+        EXPECT_EQ(run(args), kExitUsage) << joined;
+        EXPECT_FALSE(err.str().empty()) << joined;
+        EXPECT_TRUE(api.calls().empty()) << joined;
+    }
+}
+
+TEST_F(CommandsTest, ArgumentMessagesSayWhatIsWrong) {
+    EXPECT_EQ(run({"capture", "--clock", "72000000", "--prescaler", "36", "--ports", "0"}),
+              kExitUsage);
+    EXPECT_EQ(err.str(),
+              "dravik-swv capture: --ports: at least one stimulus port must be enabled\n"
+              "Run with --help for more information.\n");
+    EXPECT_EQ(run({"capture", "--clock", "72000000"}), kExitUsage);
+    EXPECT_EQ(err.str(),
+              "dravik-swv capture: give --prescaler or --swo-rate with --clock\n"
+              "Run with --help for more information.\n");
+}
+
+TEST_F(CommandsTest, HelpOnEverySubcommand) {
+    for (const char* command : {"list", "capture", "decode", "doctor", "mem", "blink"}) {
+        EXPECT_EQ(run({command, "--help"}), 0) << command;
+        EXPECT_NE(out.str().find(std::string("Usage: dravik-swv ") + command), std::string::npos)
+            << out.str();
+    }
+    EXPECT_TRUE(api.calls().empty());
+}
+
+// --- decode ---
+
+TEST_F(CommandsTest, DecodeFormatsAPlainDump) {
+    const std::string path = dir.path("trace.bin");
+    ItmStream stream;
+    stream.write(1, 2, 0x1234).overflow();
+    test::writeBytes(path, stream.bytes());
+    ASSERT_EQ(run({"decode", path, "--format", "csv"}), 0) << err.str();
+    EXPECT_EQ(out.str(),
+              "kind,port,size,value,ticks,time,host_time\n"
+              "instrumentation,1,2,4660,,,\n"
+              "overflow,,0,0,,,\n");
+    EXPECT_EQ(err.str(),
+              "decoded 4 bytes, 2 packets\n"
+              "  port 1: 1 packets\n"
+              "  losses: overflows 1, decode errors 0 B, host drops 0, read failures 0, queue "
+              "drops 0 B\n");
+}
+
+TEST_F(CommandsTest, DecodeSaysWhenARecordingWasCutShort) {
+    const std::string recording = dir.path("trace.rec");
+    api.polls = {SwvPoll{0, benchTrace(1, 1)}};
+    ASSERT_EQ(run(benchCapture({"--raw", recording, "-q"})), 0) << err.str();
+    EXPECT_EQ(out.str(), "");
+    Bytes bytes = test::readBytes(recording);
+    bytes.resize(bytes.size() - 16);  // no end record
+    test::writeBytes(recording, bytes);
+    ASSERT_EQ(run({"decode", recording}), 0);
+    EXPECT_EQ(out.str(), "[0] line 1\n[1] 0x00000001\n");
+    EXPECT_NE(err.str().find("has no end record: the capture was cut short\n"), std::string::npos);
+}
+
+TEST_F(CommandsTest, DecodeReportsAFileItCannotRead) {
+    EXPECT_EQ(run({"decode", dir.path("missing.rec")}), kExitFailure);
+    EXPECT_EQ(err.str(), "dravik-swv: cannot open " + dir.path("missing.rec") +
+                             ": No such file or directory\n");
+}
+
+TEST_F(CommandsTest, DecodeReplaysInRealTime) {
+    const std::string recording = dir.path("trace.rec");
+    api.polls = {SwvPoll{0, benchTrace(1, 1)}};
+    ASSERT_EQ(run(benchCapture({"--raw", recording, "-q"})), 0);
+    const uint64_t before = clock.nowUs();
+    ASSERT_EQ(run({"decode", recording, "--realtime", "-q"}), 0);
+    // The fake clock moves only by the replay's sleeps: up to the last record's time.
+    EXPECT_GT(clock.nowUs(), before);
+}
+
+// --- doctor ---
+
+TEST_F(CommandsTest, DoctorSetsUpReadsBackAndExplains) {
+    api.registers = {
+        {reg::kDemcr, 0x01000000},   {reg::kItmLsr, 1},       {reg::kItmTcr, 0x00000001},
+        {reg::kItmTer0, 0xFFFFFFFE}, {reg::kItmTpr, 0},       {reg::kTpiuAcpr, 35},
+        {reg::kTpiuSppr, 2},         {reg::kTpiuType, 0xCA0}, {reg::kTpiuFfcr, 0x102}};
+    EXPECT_EQ(run({"doctor", "--clock", "72000000", "--swo-rate", "2000000"}), 0) << err.str();
+    EXPECT_EQ(api.countCalls("DravikSetupDevice(72000000, 36, 0xFFFFFFFF, 1)"), 1u);
+    EXPECT_EQ(api.countCalls("DravikStopSWVRead"), 1u);
+    EXPECT_EQ(out.str(),
+              "DEMCR      0x01000000  TRCENA=1\n"
+              "ITM_LSR    0x00000001  unlocked\n"
+              "ITM_TCR    0x00000001  ITMENA=1 TSENA=0 SYNCENA=0 DWTENA=0 SWOENA=0 TSPrescale=0 "
+              "TraceBusID=0 BUSY=0\n"
+              "ITM_TER0   0xFFFFFFFE  enabled ports: 1-31\n"
+              "ITM_TPR    0x00000000  privileged-only port groups: none\n"
+              "TPIU_ACPR  0x00000023  prescaler 36 (2000000 bit/s from 72000000 Hz)\n"
+              "TPIU_SPPR  0x00000002  SWO NRZ\n"
+              "TPIU_TYPE  0x00000CA0  NRZ yes, Manchester yes, FIFO 4 bytes\n"
+              "TPIU_FFCR  0x00000102  formatter on\n"
+              "\n"
+              "warning: ITM_TCR.TraceBusID is 0 while the TPIU formatter is on: a formatter "
+              "drops trace of ID 0\n"
+              "  give the ITM a trace bus ID of 1 to 0x6F (ITM_TCR bits 22:16)\n"
+              "warning: stimulus port 0 is disabled in ITM_TER0\n"
+              "  writes to it are dropped; set its bit in ITM_TER0 (0xE0000E00)\n"
+              "warning: the TPIU formatter is on, so the stream is framed\n"
+              "  unless this TPIU bypasses it for SWO, clear TPIU_FFCR.EnFCont (bit 1 of "
+              "0xE0040304): the decoder expects the bare ITM stream\n"
+              "nothing found that would keep trace from arriving\n");
+    EXPECT_TRUE(api.closed());
+}
+
+TEST_F(CommandsTest, DoctorFailsWhenSomethingStopsTrace) {
+    api.registers = {{reg::kTpiuSppr, 2}, {reg::kTpiuType, 0xCA0}};
+    api.failingRegisterReads = {reg::kItmTpr};
+    EXPECT_EQ(run({"doctor", "--no-setup"}), kExitFailure);
+    EXPECT_EQ(api.countCalls("DravikSetupDevice"), 0u);
+    const std::string shown = out.str();
+    EXPECT_NE(shown.find("ITM_TPR    (not read)\n"), std::string::npos) << shown;
+    EXPECT_NE(shown.find("problem: DEMCR.TRCENA is clear, so the DWT, ITM and TPIU are switched "
+                         "off\n"),
+              std::string::npos)
+        << shown;
+    EXPECT_NE(err.str().find("dravik-swv: DbgDev::ReadDebugRegister(ITM_TPR) failed with result "
+                             "26 (no probe found, or probe not open)\n"),
+              std::string::npos)
+        << err.str();
+}
+
+TEST_F(CommandsTest, DoctorStillReadsBackAfterAFailedSetup) {
+    api.setupResult = 403;
+    api.setupError = "No TXMode selected, check flags";
+    api.registers = {{reg::kDemcr, 0x01000000},   {reg::kItmLsr, 1},      {reg::kItmTcr, 1},
+                     {reg::kItmTer0, 0xFFFFFFFF}, {reg::kTpiuAcpr, 35},   {reg::kTpiuSppr, 2},
+                     {reg::kTpiuType, 0x480},     {reg::kTpiuFfcr, 0x100}};
+    EXPECT_EQ(run({"doctor", "--clock", "72000000", "--prescaler", "36"}), kExitFailure);
+    EXPECT_NE(err.str().find("  error: No TXMode selected, check flags\n"), std::string::npos);
+    EXPECT_NE(out.str().find("problem: TPIU_SPPR selects NRZ, which this TPIU does not support"),
+              std::string::npos)
+        << out.str();
+    EXPECT_EQ(api.countCalls("DravikStopSWVRead"), 0u);  // the receiver never started
+}
+
+// --- mem, blink ---
+
+TEST_F(CommandsTest, MemDumpsTheRangeAskedForThroughAlignedReads) {
+    for (unsigned i = 0; i < 0x40; ++i) {
+        api.memory.push_back(static_cast<uint8_t>(i));
+    }
+    ASSERT_EQ(run({"mem", "0x20000002", "5"}), 0) << err.str();
+    EXPECT_EQ(out.str(),
+              "20000000        02 03 04 05 06                              |  .....         |\n");
+    EXPECT_EQ(api.countCalls("DravikReadMemory(0x20000000, 8)"), 1u);
+
+    api.memory.assign(0x800, 0x41);
+    ASSERT_EQ(run({"mem", "0x200003FC", "8"}), 0);
+    EXPECT_EQ(api.countCalls("DravikReadMemory(0x200003FC, 4)"), 1u);
+    EXPECT_EQ(api.countCalls("DravikReadMemory(0x20000400, 4)"), 1u);
+}
+
+TEST_F(CommandsTest, MemReportsAFailedRead) {
+    api.memoryResult = 20;
+    api.memoryError = "Unable to read memory, address must be 4-byte aligned";
+    EXPECT_EQ(run({"mem", "0x20000000", "4"}), kExitFailure);
+    EXPECT_NE(err.str().find("dravik-swv: DravikReadMemory failed with result 20\n"
+                             "  step: DravikReadMemory - Called\n"
+                             "  error: Unable to read memory, address must be 4-byte aligned\n"),
+              std::string::npos)
+        << err.str();
+    EXPECT_EQ(out.str(), "");
+}
+
+TEST_F(CommandsTest, BlinkTheNamedOrTheOnlyProbe) {
+    ASSERT_EQ(run({"blink", "XYZ"}), 0);
+    EXPECT_EQ(probeCalls(),
+              (std::vector<std::string>{"DravikBlinkDebugger(XYZ)", "DravikCloseDevice()"}));
+    ASSERT_EQ(run({"blink"}), 0);
+    EXPECT_EQ(api.countCalls("DravikBlinkDebugger(DRAVIK-BENCH-0001)"), 1u);
+    api.blinkResult = 21;
+    EXPECT_EQ(run({"blink"}), kExitFailure);
+    EXPECT_NE(err.str().find("DravikBlinkDebugger failed with result 21"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace dravik::swv

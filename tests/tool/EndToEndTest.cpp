@@ -1,0 +1,190 @@
+// The built dravik-swv capturing from the bench's default target, which prints numbered lines on
+// port 0 and the same number on port 1. These need the whole trace path: target selection, trace
+// setup and trace reception in the library and a bench target that sends trace. Until those have
+// landed they are skipped, saying what is missing.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <chrono>
+#include <csignal>
+#include <regex>
+#include <thread>
+
+#include "ToolProcess.h"
+#include "ToolTestSupport.h"
+#include "dravik/swv/RecordingReader.h"
+
+namespace dravik::swv::test {
+namespace {
+
+const std::vector<std::string> kBenchRate = {"--clock", "72000000", "--swo-rate", "2000000"};
+
+std::vector<std::string> capture(std::vector<std::string> extra) {
+    std::vector<std::string> args = {"capture"};
+    args.insert(args.end(), kBenchRate.begin(), kBenchRate.end());
+    args.insert(args.end(), extra.begin(), extra.end());
+    return args;
+}
+
+// Why the trace path cannot be exercised yet; empty when it can.
+std::string traceUnavailableReason() {
+    static const std::string reason = [] {
+        const ProcessResult probe =
+            runToolProcess({capture({"--duration", "0.5", "--ports", "0x3", "-q"}), ""});
+        std::smatch missing;
+        if (std::regex_search(probe.err, missing,
+                              std::regex("libDravikTrace.so has no (Dravik[A-Za-z]+)"))) {
+            return "libDravikTrace.so has no " + missing[1].str() +
+                   " yet (target selection and trace setup are not merged)";
+        }
+        if (probe.exitStatus == 0 && probe.err.find("captured 0 bytes") != std::string::npos) {
+            return std::string(
+                "the bench's target sends no trace yet (the end-to-end trace path is pending)");
+        }
+        return std::string();
+    }();
+    return reason;
+}
+
+#define SKIP_WITHOUT_TRACE()                                 \
+    do {                                                     \
+        const std::string reason = traceUnavailableReason(); \
+        if (!reason.empty()) {                               \
+            GTEST_SKIP() << reason;                          \
+        }                                                    \
+    } while (0)
+
+// Each iteration of the bench's program prints "line N" on port 0 and N on port 1; both
+// sequences must run without a gap.
+void expectBenchLines(const std::string& out) {
+    std::vector<unsigned long> text;
+    std::vector<unsigned long> counter;
+    const std::regex line(R"((?:\[0\] line (\d+)|\[1\] 0x([0-9a-f]{8}))\n)");
+    for (auto it = std::sregex_iterator(out.begin(), out.end(), line); it != std::sregex_iterator();
+         ++it) {
+        if ((*it)[1].matched) {
+            text.push_back(std::stoul((*it)[1].str()));
+        } else {
+            counter.push_back(std::stoul((*it)[2].str(), nullptr, 16));
+        }
+    }
+    ASSERT_GT(text.size(), 10u) << out.substr(0, 400);
+    ASSERT_GT(counter.size(), 10u) << out.substr(0, 400);
+    for (const std::vector<unsigned long>* numbers : {&text, &counter}) {
+        for (size_t i = 1; i < numbers->size(); ++i) {
+            ASSERT_EQ((*numbers)[i], (*numbers)[i - 1] + 1) << "a line went missing";
+        }
+    }
+    EXPECT_LE(text.front() > counter.front() ? text.front() - counter.front()
+                                             : counter.front() - text.front(),
+              1u);
+}
+
+const char* const kNoLosses =
+    "  losses: overflows 0, decode errors 0 B, host drops 0, read failures 0, queue drops 0 B\n";
+
+TEST(EndToEnd, CaptureShowsTheBenchProgramWithoutLoss) {
+    SKIP_WITHOUT_TRACE();
+    const ProcessResult result =
+        runToolProcess({capture({"--duration", "1", "--ports", "0x3"}), ""});
+    ASSERT_EQ(result.exitStatus, 0) << result.err;
+    expectBenchLines(result.out);
+    EXPECT_NE(result.err.find(kNoLosses), std::string::npos) << result.err;
+    EXPECT_EQ(result.err.find("dravik-swv: SWO rate 2000000 bit/s (72000000 Hz / 36), error "
+                              "+0.000 %\n"),
+              0u);
+}
+
+TEST(EndToEnd, ARecordingDecodesToWhatTheCaptureShowed) {
+    SKIP_WITHOUT_TRACE();
+    TempDir dir;
+    const std::string recording = dir.path("trace.rec");
+    const std::string plain = dir.path("trace.bin");
+    const ProcessResult live = runToolProcess(
+        {capture({"--duration", "1", "--ports", "0x3", "--raw", recording, "--raw-plain", plain}),
+         ""});
+    ASSERT_EQ(live.exitStatus, 0) << live.err;
+    const ProcessResult replay = runToolProcess({{"decode", recording}, ""});
+    ASSERT_EQ(replay.exitStatus, 0) << replay.err;
+    EXPECT_EQ(replay.out, live.out);
+    const ProcessResult bare =
+        runToolProcess({{"decode", plain, "--port", "0=text", "--port", "1=dec"}, ""});
+    ASSERT_EQ(bare.exitStatus, 0) << bare.err;
+    EXPECT_FALSE(bare.out.empty());
+    EXPECT_EQ(readBytes(plain).size() + 96 <= readBytes(recording).size(), true);
+}
+
+TEST(EndToEnd, CtrlCStopsCleanlyAndLosesNothingRecorded) {
+    SKIP_WITHOUT_TRACE();
+    TempDir dir;
+    const std::string recording = dir.path("trace.rec");
+    ToolProcess process({capture({"--ports", "0x3", "--raw", recording, "-q"}), ""});
+    // Wait for trace to reach the recording, then interrupt.
+    struct stat info {};
+    for (int i = 0; i < 1000 && (::stat(recording.c_str(), &info) != 0 || info.st_size < 200);
+         ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    process.signal(SIGINT);
+    const ProcessResult result = process.wait();
+    EXPECT_EQ(result.exitStatus, 0) << result.err;
+    EXPECT_NE(result.err.find(kNoLosses), std::string::npos) << result.err;
+
+    RecordingReader reader;
+    std::string error;
+    ASSERT_TRUE(reader.open(recording, false, error)) << error;
+    Record record;
+    while (reader.next(record) == RecordingReader::Status::Record) {
+    }
+    EXPECT_TRUE(reader.sawEnd()) << "the capture was not closed cleanly";
+}
+
+TEST(EndToEnd, TimestampsGiveEachRecordItsTargetTime) {
+    SKIP_WITHOUT_TRACE();
+    const ProcessResult result = runToolProcess(
+        {capture({"--duration", "0.5", "--ports", "0x1", "--timestamps", "--format", "jsonl"}),
+         ""});
+    ASSERT_EQ(result.exitStatus, 0) << result.err;
+    EXPECT_NE(result.out.find("\"kind\":\"local timestamp"), std::string::npos)
+        << result.out.substr(0, 400);
+    EXPECT_NE(result.out.find("\"time\":"), std::string::npos);
+}
+
+TEST(EndToEnd, DoctorFindsNothingBlockingAfterTheSetup) {
+    SKIP_WITHOUT_TRACE();
+    std::vector<std::string> args = {"doctor"};
+    args.insert(args.end(), kBenchRate.begin(), kBenchRate.end());
+    const ProcessResult result = runToolProcess({args, ""});
+    EXPECT_EQ(result.exitStatus, 0) << result.out << result.err;
+    EXPECT_NE(result.out.find("TPIU_SPPR  0x00000002  SWO NRZ\n"), std::string::npos) << result.out;
+    EXPECT_NE(result.out.find("TPIU_ACPR  0x00000023  prescaler 36"), std::string::npos);
+    EXPECT_TRUE(std::regex_search(result.out, std::regex("DEMCR      0x[0-9A-F]{8}  TRCENA=1\n")))
+        << result.out;
+}
+
+TEST(EndToEnd, SeveralProbesNeedASerialNumber) {
+    SKIP_WITHOUT_TRACE();
+    ProcessResult result = runToolProcess({capture({"--duration", "0.2"}), "two"});
+    EXPECT_EQ(result.exitStatus, 1);
+    EXPECT_NE(result.err.find("dravik-swv: 2 probes connected; choose one with --serial: "
+                              "DRAVIK-BENCH-0001, DRAVIK-BENCH-0002\n"),
+              std::string::npos)
+        << result.err;
+    result = runToolProcess(
+        {capture({"--duration", "0.2", "--serial", "DRAVIK-BENCH-0002", "-q"}), "two"});
+    EXPECT_EQ(result.exitStatus, 0) << result.err;
+}
+
+TEST(EndToEnd, MemAndBlink) {
+    SKIP_WITHOUT_TRACE();
+    ProcessResult result = runToolProcess({{"mem", "0x20000000", "32"}, ""});
+    EXPECT_EQ(result.exitStatus, 0) << result.err;
+    EXPECT_EQ(result.out.rfind("20000000  ", 0), 0u) << result.out;
+    EXPECT_NE(result.out.find("\n20000010  "), std::string::npos) << result.out;
+    result = runToolProcess({{"blink"}, ""});
+    EXPECT_EQ(result.exitStatus, 0) << result.err;
+}
+
+}  // namespace
+}  // namespace dravik::swv::test

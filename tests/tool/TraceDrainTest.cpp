@@ -1,0 +1,146 @@
+#include <gtest/gtest.h>
+
+#include "DravikTrace.h"
+#include "ToolTestSupport.h"
+#include "dravik/swv/TraceDrain.h"
+
+namespace dravik::swv {
+namespace {
+
+using test::Bytes;
+using test::FakeClock;
+using test::FakeTraceInterface;
+using test::SwvPoll;
+
+// Runs the drainer on this thread; it stops once the script is used up.
+class TraceDrainTest : public testing::Test {
+  protected:
+    void drainAll(size_t queueChunks = 64) {
+        queue = std::make_unique<ChunkQueue>(queueChunks, TraceDrain::kReadBufferBytes);
+        drain = std::make_unique<TraceDrain>(api, *queue, clock, PollInterval(4000, 200000),
+                                             clock.nowUs());
+        stopAfter = api.polls.size();
+        // The script has no end of its own: a stop request follows its last answer.
+        api.polls.push_back(SwvPoll{});
+        std::atomic<bool> done{false};
+        std::thread stopper([&] {
+            while (!done.load() && api.countCalls("DravikReadSWVData") <= stopAfter) {
+                std::this_thread::yield();
+            }
+            drain->requestStop();
+        });
+        drain->run();
+        done.store(true);
+        stopper.join();
+    }
+
+    std::vector<std::unique_ptr<Chunk>> takeAll() {
+        std::vector<std::unique_ptr<Chunk>> chunks;
+        while (std::unique_ptr<Chunk> chunk = queue->pop(std::chrono::microseconds(0))) {
+            chunks.push_back(std::move(chunk));
+        }
+        return chunks;
+    }
+
+    FakeTraceInterface api;
+    FakeClock clock;
+    std::unique_ptr<ChunkQueue> queue;
+    std::unique_ptr<TraceDrain> drain;
+    size_t stopAfter = 0;
+};
+
+TEST_F(TraceDrainTest, HandsOverEveryByteAndDrainsTheReceiverAfterStopping) {
+    api.polls = {SwvPoll{0, {1, 2, 3}}, SwvPoll{}, SwvPoll{0, Bytes(4000, 7)}};
+    api.pendingAtStop = {9, 9};
+    drainAll();
+
+    const std::vector<std::unique_ptr<Chunk>> chunks = takeAll();
+    ASSERT_EQ(chunks.size(), 3u);
+    EXPECT_EQ(chunks[0]->bytes, (Bytes{1, 2, 3}));
+    EXPECT_EQ(chunks[1]->bytes, Bytes(4000, 7));
+    EXPECT_EQ(chunks[2]->bytes, (Bytes{9, 9}));
+    EXPECT_LE(chunks[0]->timeUs, chunks[1]->timeUs);
+    EXPECT_TRUE(queue->finished());
+
+    const DrainCounters counters = drain->counters();
+    EXPECT_EQ(counters.bytes, 4005u);
+    EXPECT_EQ(counters.queueDropBytes, 0u);
+    EXPECT_FALSE(drain->probeLost());
+    EXPECT_FALSE(drain->stopFailure().has_value());
+    // Every read offers room for all the probe can hold; the receiver is stopped once.
+    for (const std::string& call : api.calls()) {
+        if (call.rfind("DravikReadSWVData", 0) == 0) {
+            EXPECT_EQ(call, "DravikReadSWVData(4096)");
+        }
+    }
+    EXPECT_EQ(api.countCalls("DravikStopSWVRead"), 1u);
+}
+
+TEST_F(TraceDrainTest, CountsRefusedReadsAndMarksTheGap) {
+    api.polls = {SwvPoll{0, {1}}, SwvPoll{DRAVIK_REFUSED, {}, "Buffer is too small, data is lost"},
+                 SwvPoll{0, {2}}};
+    drainAll();
+    const std::vector<std::unique_ptr<Chunk>> chunks = takeAll();
+    ASSERT_EQ(chunks.size(), 2u);
+    EXPECT_FALSE(chunks[0]->lossesBefore.any());
+    EXPECT_EQ(chunks[1]->lossesBefore.probeDrops, 1u);
+    EXPECT_EQ(drain->counters().probeDrops, 1u);
+    EXPECT_EQ(drain->counters().readFailures, 0u);
+    // A refusal is not a failure of the probe.
+    EXPECT_FALSE(drain->takeFirstReadFailure().has_value());
+}
+
+TEST_F(TraceDrainTest, AFullQueueDropsBytesButNeverStopsPolling) {
+    api.polls = {SwvPoll{0, {1}}, SwvPoll{0, {2, 2}}, SwvPoll{0, {3, 3, 3}}};
+    drainAll(1);  // one chunk, and nobody takes it until the end
+    EXPECT_EQ(drain->counters().queueDropBytes, 5u);
+    EXPECT_EQ(drain->counters().bytes, 6u);
+    const std::vector<std::unique_ptr<Chunk>> chunks = takeAll();
+    ASSERT_EQ(chunks.size(), 2u);
+    EXPECT_EQ(chunks[0]->bytes, (Bytes{1}));
+    // The losses come out at the close, on a chunk of their own.
+    EXPECT_TRUE(chunks[1]->bytes.empty());
+    EXPECT_EQ(chunks[1]->lossesBefore.queueFullBytes, 5u);
+}
+
+TEST_F(TraceDrainTest, GivesUpAfterReadsKeepFailing) {
+    for (unsigned i = 0; i < TraceDrain::kMaxConsecutiveFailures; ++i) {
+        api.polls.push_back(SwvPoll{3, {}, "Unable to read SWV records, status: 3"});
+    }
+    drainAll();
+    EXPECT_TRUE(drain->probeLost());
+    EXPECT_EQ(drain->counters().readFailures, TraceDrain::kMaxConsecutiveFailures);
+    // A gone probe is not asked to stop.
+    EXPECT_EQ(api.countCalls("DravikStopSWVRead"), 0u);
+    std::optional<CallFailure> failure = drain->takeFirstReadFailure();
+    ASSERT_TRUE(failure.has_value());
+    EXPECT_EQ(failure->function, "DravikReadSWVData");
+    EXPECT_EQ(failure->code, 3);
+    EXPECT_EQ(failure->step, "DravikReadSWVData - Called");
+    EXPECT_EQ(failure->error, "Unable to read SWV records, status: 3");
+    // Reported once.
+    EXPECT_FALSE(drain->takeFirstReadFailure().has_value());
+    const std::vector<std::unique_ptr<Chunk>> chunks = takeAll();
+    ASSERT_EQ(chunks.size(), 1u);
+    EXPECT_EQ(chunks[0]->lossesBefore.readFailures, TraceDrain::kMaxConsecutiveFailures);
+}
+
+TEST_F(TraceDrainTest, AFailureBetweenGoodReadsIsCountedAndTheCaptureGoesOn) {
+    api.polls = {SwvPoll{3, {}, "Unable to read SWV records, status: 3"}, SwvPoll{0, {5}}};
+    drainAll();
+    EXPECT_FALSE(drain->probeLost());
+    EXPECT_EQ(drain->counters().readFailures, 1u);
+    EXPECT_EQ(api.countCalls("DravikStopSWVRead"), 1u);
+}
+
+TEST_F(TraceDrainTest, KeepsTheFailedStop) {
+    api.stopResult = 19;
+    drainAll();
+    std::optional<CallFailure> failure = drain->stopFailure();
+    ASSERT_TRUE(failure.has_value());
+    EXPECT_EQ(failure->function, "DravikStopSWVRead");
+    EXPECT_EQ(failure->code, 19);
+}
+
+}  // namespace
+}  // namespace dravik::swv

@@ -1,0 +1,50 @@
+// The subcommands of dravik-swv, run on already checked options. Each returns the exit status.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <mutex>
+#include <ostream>
+
+#include "dravik/swv/Clock.h"
+#include "dravik/swv/Options.h"
+#include "dravik/swv/TraceInterface.h"
+
+namespace dravik::swv {
+
+enum ExitStatus : int {
+    kExitOk = 0,
+    kExitFailure = 1,  // a call failed, no probe, a file could not be written, problems found
+    kExitUsage = 2,    // bad arguments; nothing was touched
+};
+
+struct ToolEnvironment {
+    TraceInterface& api;
+    std::ostream& out;
+    std::ostream& err;
+    Clock& clock;
+    bool outIsTerminal = false;
+    bool errIsTerminal = false;
+    // Raised by SIGINT and SIGTERM; null: none will come.
+    const std::atomic<int>* stopRequests = nullptr;
+    // Chunks of the drain queue (4 KiB each).
+    size_t queueChunks = 4096;
+    // Serialises writes to `err`: the device object's diagnostics arrive on the draining thread.
+    std::mutex errMutex;
+
+    ToolEnvironment(TraceInterface& api, std::ostream& out, std::ostream& err, Clock& clock)
+        : api(api), out(out), err(err), clock(clock) {}
+
+    bool stopRequested() const { return stopRequests != nullptr && stopRequests->load() > 0; }
+    // Writes to `err` under errMutex.
+    void message(const std::string& text);
+};
+
+int runList(ToolEnvironment& env, const ListOptions& options);
+int runCapture(ToolEnvironment& env, const CaptureOptions& options);
+int runDecode(ToolEnvironment& env, const DecodeOptions& options);
+int runDoctor(ToolEnvironment& env, const DoctorOptions& options);
+int runMem(ToolEnvironment& env, const MemOptions& options);
+int runBlink(ToolEnvironment& env, const BlinkOptions& options);
+
+}  // namespace dravik::swv

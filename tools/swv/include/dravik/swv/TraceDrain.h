@@ -1,0 +1,75 @@
+// The draining thread of a capture: the only caller of the library while the capture runs. It
+// polls DravikReadSWVData straight into queue chunks, sleeps as PollInterval says, notes every
+// loss, and at the end stops the probe's receiver and fetches what it still holds.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <optional>
+
+#include "dravik/swv/CallReport.h"
+#include "dravik/swv/ChunkQueue.h"
+#include "dravik/swv/Clock.h"
+#include "dravik/swv/PollInterval.h"
+#include "dravik/swv/TraceInterface.h"
+
+namespace dravik::swv {
+
+struct DrainCounters {
+    uint64_t bytes = 0;  // received from the probe, dropped ones included
+    uint64_t polls = 0;
+    uint64_t probeDrops = 0;
+    uint64_t readFailures = 0;
+    uint64_t queueDropBytes = 0;
+};
+
+class TraceDrain {
+  public:
+    // The probe's trace buffer; a poll with at least this much room never loses data to 403.
+    static constexpr int kReadBufferBytes = 4096;
+    // Failed reads in a row after which the probe is taken for gone.
+    static constexpr unsigned kMaxConsecutiveFailures = 5;
+    // Reads after the receiver stopped, to fetch what it still holds.
+    static constexpr unsigned kFinalReads = 4;
+
+    // startUs: the clock value that host times count from.
+    TraceDrain(TraceInterface& api, ChunkQueue& queue, Clock& clock, PollInterval interval,
+               uint64_t startUs);
+
+    // Runs until requestStop() or until the probe stops answering; then stops the receiver,
+    // drains it and closes the queue. Never throws.
+    void run() noexcept;
+    void requestStop() { stop_.store(true); }
+
+    DrainCounters counters() const;
+    // The first failed read, once one happened (reported while the capture goes on).
+    std::optional<CallFailure> takeFirstReadFailure();
+    // Set when the capture ended because reads kept failing.
+    bool probeLost() const { return probeLost_.load(); }
+    // The failed DravikStopSWVRead, if it failed.
+    std::optional<CallFailure> stopFailure() const;
+
+  private:
+    // One poll; returns the bytes fetched, or -1 after a failed read.
+    long poll();
+    void sleepInterruptibly(uint64_t us);
+
+    TraceInterface& api_;
+    ChunkQueue& queue_;
+    Clock& clock_;
+    PollInterval interval_;
+    uint64_t startUs_;
+    std::atomic<bool> stop_{false};
+    std::atomic<bool> probeLost_{false};
+    unsigned consecutiveFailures_ = 0;
+    uint8_t scratch_[kReadBufferBytes];  // reads that find the queue full
+
+    mutable std::mutex mutex_;  // guards the members below
+    DrainCounters counters_;
+    std::optional<CallFailure> firstReadFailure_;
+    bool firstReported_ = false;
+    std::optional<CallFailure> stopFailure_;
+};
+
+}  // namespace dravik::swv

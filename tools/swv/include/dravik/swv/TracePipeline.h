@@ -1,0 +1,108 @@
+// From SWO bytes to what the user sees: the ITM decoder, then per-port text or one record per
+// packet on the main output, per-port files, and the counters the status shows. The same pipeline
+// serves a live capture and the replay of a recording. Output is collected per call and written by
+// flush(), so a caller decides when the (possibly slow) streams are touched.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "dravik/itm/Decoder.h"
+#include "dravik/swv/PacketRecords.h"
+#include "dravik/swv/PortFormatter.h"
+#include "dravik/swv/Recording.h"
+
+namespace dravik::swv {
+
+inline constexpr unsigned kPortCount = 256;  // 8 pages of 32 stimulus ports
+
+struct PortRoute {
+    unsigned port = 0;
+    PortFormat format = PortFormat::Auto;
+};
+
+struct PortFileRoute {
+    unsigned port = 0;
+    PortFormat format = PortFormat::Auto;
+    std::ostream* stream = nullptr;
+};
+
+struct PipelineConfig {
+    OutputFormat format = OutputFormat::Text;
+    // Ports on the main output. Empty: every port of `defaultMask` (ports 0..31) in `auto`.
+    std::vector<PortRoute> ports;
+    uint32_t defaultMask = 0xFFFFFFFF;
+    // Ports written to files are left out of the default set.
+    std::vector<PortFileRoute> files;
+    double timestampHz = 0;  // ITM timestamp clock; 0 when not known
+    bool quiet = false;      // nothing on the main output
+};
+
+struct PipelineCounters {
+    uint64_t bytes = 0;
+    uint64_t packets = 0;
+    std::array<uint64_t, kPortCount> portPackets{};  // instrumentation packets per port
+    uint64_t overflows = 0;                          // overflow packets from the target
+    uint64_t decodeErrors = 0;                       // bytes that formed no packet
+    // Gaps the stream carried (recordings) or was told of.
+    uint64_t queueDropBytes = 0;
+    uint64_t probeDrops = 0;
+    uint64_t readFailures = 0;
+};
+
+class TracePipeline {
+  public:
+    // main: the main output (may be null with `quiet`).
+    TracePipeline(const PipelineConfig& config, std::ostream* main);
+    // Routes point into the pipeline itself.
+    TracePipeline(const TracePipeline&) = delete;
+    TracePipeline& operator=(const TracePipeline&) = delete;
+
+    void data(const uint8_t* bytes, size_t size, std::optional<uint64_t> hostUs);
+    // Trace is missing here: no packet is made of the bytes on both sides of it.
+    void gap(GapCause cause, uint64_t lostBytes, std::optional<uint64_t> hostUs);
+    // End of the stream: partial packets and unfinished lines go out.
+    void finish();
+    // Writes what has been produced; false when a stream failed (failedStream() says which).
+    bool flush();
+
+    PipelineCounters counters() const;
+    const std::string& failedStream() const { return failed_; }
+    // Whether lines carry their port (more than one port on the main output).
+    bool prefixesLines() const { return prefix_; }
+
+  private:
+    struct Output {
+        std::ostream* stream = nullptr;
+        std::string name;
+        std::string pending;
+    };
+    struct Route {
+        PortFormatter formatter;
+        Output* output;
+    };
+
+    void onPacket(const itm::Packet& packet, std::optional<uint64_t> hostUs);
+    void writeRecords();
+    void endSegment();
+
+    PipelineConfig config_;
+    bool prefix_ = false;
+    itm::Decoder decoder_;
+    Output main_;
+    std::vector<std::unique_ptr<Output>> files_;
+    std::array<std::vector<Route>, kPortCount> routes_;
+    std::array<bool, kPortCount> onMain_{};  // for the record formats' port filter
+    PacketTimer timer_;
+    PacketRecordFormatter records_;
+    std::vector<TimedPacket> timed_;
+    PipelineCounters counters_;
+    std::string failed_;
+};
+
+}  // namespace dravik::swv

@@ -1,0 +1,326 @@
+// capture: select, set up, run, drain on a thread of its own, decode and write on this one, stop
+// and close.
+#include <unistd.h>
+
+#include <algorithm>
+#include <memory>
+#include <thread>
+
+#include "DravikTrace.h"
+#include "dravik/swv/CaptureStatus.h"
+#include "dravik/swv/ChunkQueue.h"
+#include "dravik/swv/Commands.h"
+#include "dravik/swv/OutputFiles.h"
+#include "dravik/swv/ProbeSession.h"
+#include "dravik/swv/RecordingWriter.h"
+#include "dravik/swv/TraceDrain.h"
+#include "dravik/swv/TracePipeline.h"
+#include "dravik/swv/TraceRegisterMap.h"
+#include "dravik/swv/TraceSetup.h"
+
+namespace dravik::swv {
+
+namespace {
+
+constexpr uint64_t kStatusPeriodUs = 250000;
+constexpr auto kPopWait = std::chrono::milliseconds(20);
+
+// The recordings of one capture. A file that never got its header (the capture failed before
+// trace started) is removed again rather than left empty.
+class Recorders {
+  public:
+    bool open(const CaptureOptions& options, std::string& error) {
+        if (!options.rawPath.empty()) {
+            recording_ =
+                RecordingWriter::create(options.rawPath, RecordingWriter::Kind::Recording, error);
+            if (!recording_) {
+                return false;
+            }
+        }
+        if (!options.rawPlainPath.empty()) {
+            plain_ =
+                RecordingWriter::create(options.rawPlainPath, RecordingWriter::Kind::Plain, error);
+            if (!plain_) {
+                return false;
+            }
+        }
+        return true;
+    }
+
+    ~Recorders() {
+        if (!started_) {
+            for (RecordingWriter* writer : {recording_.get(), plain_.get()}) {
+                if (writer != nullptr) {
+                    writer->close();
+                    ::unlink(writer->path().c_str());
+                }
+            }
+        }
+    }
+
+    template <typename Write>
+    bool each(Write write) {
+        for (RecordingWriter* writer : {recording_.get(), plain_.get()}) {
+            if (writer != nullptr && !write(*writer)) {
+                error_ = writer->error();
+                return false;
+            }
+        }
+        return true;
+    }
+
+    bool start(const RecordingHeader& header) {
+        started_ = true;
+        return each([&](RecordingWriter& writer) { return writer.writeHeader(header); });
+    }
+
+    bool close() {
+        return each([](RecordingWriter& writer) { return writer.close(); });
+    }
+
+    const std::string& error() const { return error_; }
+
+  private:
+    std::unique_ptr<RecordingWriter> recording_;
+    std::unique_ptr<RecordingWriter> plain_;
+    bool started_ = false;
+    std::string error_;
+};
+
+// The live status line on a terminal, redrawn in place; taken away while other output goes to
+// the same terminal and put back after it.
+class StatusLine {
+  public:
+    StatusLine(ToolEnvironment& env, bool live) : env_(env), live_(live) {}
+
+    void show(const std::string& line) {
+        if (!live_) {
+            return;
+        }
+        line_ = line;
+        draw("\r\033[K" + line_);
+        shown_ = true;
+    }
+    void clear() {
+        if (live_ && shown_) {
+            draw("\r\033[K");
+            shown_ = false;
+        }
+    }
+    void redraw() {
+        if (live_ && !shown_ && !line_.empty()) {
+            draw("\r\033[K" + line_);
+            shown_ = true;
+        }
+    }
+    bool live() const { return live_; }
+
+  private:
+    void draw(const std::string& text) {
+        std::lock_guard<std::mutex> lock(env_.errMutex);
+        env_.err << text;
+        env_.err.flush();
+    }
+
+    ToolEnvironment& env_;
+    bool live_;
+    bool shown_ = false;
+    std::string line_;
+};
+
+StatusSnapshot captureStatus(const TracePipeline& pipeline, const DrainCounters& drain,
+                             double elapsedSeconds, double bytesPerSecond) {
+    StatusSnapshot status = snapshotFrom(pipeline.counters());
+    // The drainer knows of losses before the chunks carrying them are decoded.
+    status.bytes = drain.bytes;
+    status.hostDrops = drain.probeDrops;
+    status.readFailures = drain.readFailures;
+    status.queueDropBytes = drain.queueDropBytes;
+    status.elapsedSeconds = elapsedSeconds;
+    status.bytesPerSecond = bytesPerSecond;
+    return status;
+}
+
+}  // namespace
+
+int runCapture(ToolEnvironment& env, const CaptureOptions& options) {
+    const std::optional<RateChoice> rate = chooseRate(env, options.rate);
+    if (!rate) {
+        return kExitUsage;
+    }
+    std::string error;
+    PortFiles portFiles;
+    Recorders recorders;
+    if (!portFiles.open(options.output, error) || !recorders.open(options, error)) {
+        env.message("dravik-swv: " + error + "\n");
+        return kExitFailure;
+    }
+
+    ProbeSession session(env, options.verbose);
+    if (!session.require({EntryPoint::EnumerateDevices, EntryPoint::SelectDevice,
+                          EntryPoint::SetupDevice, EntryPoint::RunDevice, EntryPoint::ReadSwvData,
+                          EntryPoint::StopSwvRead, EntryPoint::CloseDevice})) {
+        return kExitFailure;
+    }
+    const std::optional<std::string> serial = session.chooseSerial(options.selection.serial);
+    if (!serial || !session.select(*serial, options.selection)) {
+        return kExitFailure;
+    }
+    const std::optional<SetupResult> setup =
+        setUpTrace(session, *rate, options.stimulusMask, options.mode, options.timestamps);
+    if (!setup) {
+        return kExitFailure;
+    }
+    int coreStatus = 0;
+    const int runResult = env.api.runDevice(&coreStatus);
+    session.showStep("DravikRunDevice");
+    if (runResult != DRAVIK_OK) {
+        session.reportFailure("DravikRunDevice", runResult);
+        return kExitFailure;
+    }
+
+    RecordingSettings settings;
+    settings.traceClockHz = rate->clockHz;
+    settings.prescaler = rate->prescaler;
+    settings.stimulusMask = options.stimulusMask;
+    settings.txModeFlags = static_cast<uint8_t>(options.mode);
+    settings.pinProtocol = static_cast<uint8_t>(setup->pinProtocol.value_or(0));
+    settings.itmTcr = setup->itmTcr.value_or(0);
+    settings.startTimeUs = wallClockUs();
+    settings.serial = serial->c_str();
+    if (!recorders.start(makeRecordingHeader(settings))) {
+        env.message("dravik-swv: " + recorders.error() + "\n");
+        return kExitFailure;
+    }
+
+    const double timestampHz = setup->itmTcr && (*setup->itmTcr & reg::kItmTcrTsena) != 0
+                                   ? timestampClockHz(rate->clockHz, *setup->itmTcr)
+                                   : 0;
+    TracePipeline pipeline(
+        pipelineConfig(options.output, portFiles, options.stimulusMask, timestampHz), &env.out);
+
+    const uint64_t startUs = env.clock.nowUs();
+    ChunkQueue queue(env.queueChunks, TraceDrain::kReadBufferBytes);
+    TraceDrain drain(env.api, queue, env.clock,
+                     PollInterval(DRAVIK_TRACE_BUFFER_SIZE, swoLineBytesPerSecond(rate->actualBps)),
+                     startUs);
+    // From here until the join, only the draining thread calls the library.
+    std::thread drainer([&drain] { drain.run(); });
+
+    StatusLine status(env, env.errIsTerminal);
+    RateMeter meter;
+    uint64_t nextStatusUs = startUs;
+    bool stopping = false;
+    bool failed = false;
+    uint64_t lastTimeUs = 0;
+    auto stopOnce = [&] {
+        if (!stopping) {
+            stopping = true;
+            drain.requestStop();
+        }
+    };
+    auto fail = [&](const std::string& text) {
+        status.clear();
+        env.message(text);
+        failed = true;
+        stopOnce();
+    };
+
+    while (true) {
+        std::unique_ptr<Chunk> chunk = queue.pop(kPopWait);
+        if (chunk) {
+            lastTimeUs = chunk->timeUs;
+            const Losses& losses = chunk->lossesBefore;
+            const uint64_t lossTime = losses.firstTimeUs;
+            const struct {
+                GapCause cause;
+                uint64_t count;
+                uint64_t lost;
+            } gaps[] = {{GapCause::QueueFull, losses.queueFullBytes, losses.queueFullBytes},
+                        {GapCause::ProbeDropped, losses.probeDrops, 0},
+                        {GapCause::ReadFailure, losses.readFailures, 0}};
+            for (const auto& gap : gaps) {
+                // One marker per event, so a decode counts them as the capture did.
+                const uint64_t markers =
+                    gap.cause == GapCause::QueueFull ? (gap.count ? 1 : 0) : gap.count;
+                for (uint64_t i = 0; i < markers; ++i) {
+                    pipeline.gap(gap.cause, gap.lost, lossTime);
+                    if (!failed && !recorders.each([&](RecordingWriter& writer) {
+                            return writer.writeGap(lossTime, gap.cause, gap.lost);
+                        })) {
+                        fail("dravik-swv: " + recorders.error() + "\n");
+                    }
+                }
+            }
+            if (!chunk->bytes.empty()) {
+                if (!failed && !recorders.each([&](RecordingWriter& writer) {
+                        return writer.writeData(chunk->timeUs, chunk->bytes.data(),
+                                                chunk->bytes.size());
+                    })) {
+                    fail("dravik-swv: " + recorders.error() + "\n");
+                }
+                pipeline.data(chunk->bytes.data(), chunk->bytes.size(), chunk->timeUs);
+            }
+            queue.recycle(std::move(chunk));
+            if (env.outIsTerminal) {
+                status.clear();
+            }
+            if (!pipeline.flush() && !failed) {
+                fail("dravik-swv: cannot write to " + pipeline.failedStream() + "\n");
+            }
+            status.redraw();
+        } else if (queue.finished()) {
+            break;
+        }
+
+        const uint64_t now = env.clock.nowUs();
+        if (std::optional<CallFailure> readFailure = drain.takeFirstReadFailure()) {
+            status.clear();
+            env.message(formatCallFailure(*readFailure));
+            status.redraw();
+        }
+        if (drain.probeLost() && !failed) {
+            fail("dravik-swv: trace reads keep failing; the probe is gone\n");
+        }
+        if (env.stopRequested() ||
+            (options.durationSeconds &&
+             static_cast<double>(now - startUs) >= *options.durationSeconds * 1e6)) {
+            stopOnce();
+        }
+        if (status.live() && now >= nextStatusUs) {
+            nextStatusUs = now + kStatusPeriodUs;
+            const DrainCounters counters = drain.counters();
+            const double rateNow = meter.update(now, counters.bytes);
+            status.show(formatStatusLine(captureStatus(
+                pipeline, counters, static_cast<double>(now - startUs) / 1e6, rateNow)));
+        }
+    }
+    drainer.join();
+    session.setReceiverRunning(false);
+
+    pipeline.finish();
+    if (!pipeline.flush() && !failed) {
+        fail("dravik-swv: cannot write to " + pipeline.failedStream() + "\n");
+    }
+    const uint64_t endUs = env.clock.nowUs();
+    if (!recorders.each([&](RecordingWriter& writer) {
+            return writer.writeEnd(std::max(lastTimeUs, endUs - startUs));
+        }) ||
+        !recorders.close()) {
+        if (!failed) {
+            fail("dravik-swv: " + recorders.error() + "\n");
+        }
+    }
+    if (std::optional<CallFailure> stopFailure = drain.stopFailure()) {
+        status.clear();
+        env.message(formatCallFailure(*stopFailure));
+        failed = true;
+    }
+    const DrainCounters counters = drain.counters();
+    const double seconds = static_cast<double>(endUs - startUs) / 1e6;
+    status.clear();
+    env.message(formatSummary(captureStatus(pipeline, counters, seconds, 0), "captured"));
+    return failed ? kExitFailure : kExitOk;
+}
+
+}  // namespace dravik::swv

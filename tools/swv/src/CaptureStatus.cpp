@@ -1,0 +1,111 @@
+#include "dravik/swv/CaptureStatus.h"
+
+#include <cstdio>
+
+namespace dravik::swv {
+
+StatusSnapshot snapshotFrom(const PipelineCounters& counters) {
+    StatusSnapshot status;
+    status.bytes = counters.bytes;
+    status.packets = counters.packets;
+    for (unsigned port = 0; port < kPortCount; ++port) {
+        if (counters.portPackets[port] != 0) {
+            status.portPackets.emplace_back(port, counters.portPackets[port]);
+        }
+    }
+    status.overflows = counters.overflows;
+    status.decodeErrors = counters.decodeErrors;
+    status.hostDrops = counters.probeDrops;
+    status.readFailures = counters.readFailures;
+    status.queueDropBytes = counters.queueDropBytes;
+    return status;
+}
+
+std::string formatByteRate(double bytesPerSecond) {
+    char text[32];
+    if (bytesPerSecond >= 1e6) {
+        std::snprintf(text, sizeof text, "%.1f MB/s", bytesPerSecond / 1e6);
+    } else if (bytesPerSecond >= 1e3) {
+        std::snprintf(text, sizeof text, "%.1f kB/s", bytesPerSecond / 1e3);
+    } else {
+        std::snprintf(text, sizeof text, "%.0f B/s", bytesPerSecond);
+    }
+    return text;
+}
+
+namespace {
+
+std::string number(uint64_t value) {
+    return std::to_string(value);
+}
+
+std::string portList(const StatusSnapshot& status, const char* separator) {
+    std::string text;
+    for (const auto& [port, count] : status.portPackets) {
+        if (!text.empty()) {
+            text += separator;
+        }
+        text += number(port) + ":" + number(count);
+    }
+    return text;
+}
+
+std::string losses(const StatusSnapshot& status) {
+    return "overflows " + number(status.overflows) + ", decode errors " +
+           number(status.decodeErrors) + " B, host drops " + number(status.hostDrops) +
+           ", read failures " + number(status.readFailures) + ", queue drops " +
+           number(status.queueDropBytes) + " B";
+}
+
+}  // namespace
+
+std::string formatStatusLine(const StatusSnapshot& status) {
+    char head[64];
+    std::snprintf(head, sizeof head, "%.1f s  ", status.elapsedSeconds);
+    std::string line = head + formatByteRate(status.bytesPerSecond) + "  " + number(status.bytes) +
+                       " B  packets " + number(status.packets);
+    if (!status.portPackets.empty()) {
+        line += "  ports " + portList(status, " ");
+    }
+    return line + "  |  " + losses(status);
+}
+
+std::string formatSummary(const StatusSnapshot& status, const char* what) {
+    std::string text = std::string(what) + " " + number(status.bytes) + " bytes";
+    if (status.elapsedSeconds > 0) {
+        char span[96];
+        std::snprintf(
+            span, sizeof span, " in %.1f s (%s)", status.elapsedSeconds,
+            formatByteRate(static_cast<double>(status.bytes) / status.elapsedSeconds).c_str());
+        text += span;
+    }
+    text += ", " + number(status.packets) + " packets\n";
+    for (const auto& [port, count] : status.portPackets) {
+        text += "  port " + number(port) + ": " + number(count) + " packets\n";
+    }
+    text += "  losses: " + losses(status) + "\n";
+    return text;
+}
+
+double RateMeter::update(uint64_t nowUs, uint64_t totalBytes) {
+    if (!started_) {
+        started_ = true;
+        baseUs_ = lastUs_ = nowUs;
+        baseBytes_ = lastBytes_ = totalBytes;
+        return rate_;
+    }
+    // Two half-windows: the rate spans from the previous base to now, then the base moves on.
+    if (nowUs > baseUs_) {
+        rate_ = static_cast<double>(totalBytes - baseBytes_) * 1e6 /
+                static_cast<double>(nowUs - baseUs_);
+    }
+    if (nowUs - lastUs_ >= windowUs_ / 2) {
+        baseUs_ = lastUs_;
+        baseBytes_ = lastBytes_;
+        lastUs_ = nowUs;
+        lastBytes_ = totalBytes;
+    }
+    return rate_;
+}
+
+}  // namespace dravik::swv

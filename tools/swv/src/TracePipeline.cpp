@@ -1,0 +1,145 @@
+#include "dravik/swv/TracePipeline.h"
+
+namespace dravik::swv {
+
+TracePipeline::TracePipeline(const PipelineConfig& config, std::ostream* main)
+    : config_(config), records_(config.format, config.timestampHz) {
+    main_.stream = config.quiet ? nullptr : main;
+    main_.name = "standard output";
+
+    std::array<bool, kPortCount> filed{};
+    for (const PortFileRoute& file : config_.files) {
+        if (file.port < kPortCount) {
+            filed[file.port] = true;
+        }
+    }
+    std::vector<PortRoute> shown = config_.ports;
+    if (shown.empty()) {
+        for (unsigned port = 0; port < 32; ++port) {
+            if ((config_.defaultMask >> port) & 1u && !filed[port]) {
+                shown.push_back(PortRoute{port, PortFormat::Auto});
+            }
+        }
+    }
+    prefix_ = shown.size() > 1;
+    for (const PortRoute& route : shown) {
+        if (route.port >= kPortCount || onMain_[route.port]) {
+            continue;
+        }
+        onMain_[route.port] = true;
+        if (config_.format == OutputFormat::Text && main_.stream != nullptr) {
+            routes_[route.port].push_back(
+                Route{PortFormatter(route.port, route.format, prefix_), &main_});
+        }
+    }
+    for (const PortFileRoute& file : config_.files) {
+        if (file.port >= kPortCount || file.stream == nullptr) {
+            continue;
+        }
+        auto output = std::make_unique<Output>();
+        output->stream = file.stream;
+        output->name = "the file of port " + std::to_string(file.port);
+        routes_[file.port].push_back(
+            Route{PortFormatter(file.port, file.format, false), output.get()});
+        files_.push_back(std::move(output));
+    }
+    if (main_.stream != nullptr) {
+        main_.pending = records_.header();
+    }
+}
+
+void TracePipeline::onPacket(const itm::Packet& packet, std::optional<uint64_t> hostUs) {
+    ++counters_.packets;
+    if (packet.kind == itm::PacketKind::Instrumentation) {
+        ++counters_.portPackets[packet.port];
+        for (Route& route : routes_[packet.port]) {
+            route.formatter.add(packet, route.output->pending);
+        }
+    } else if (packet.kind == itm::PacketKind::Overflow) {
+        ++counters_.overflows;
+    }
+    if (config_.format != OutputFormat::Text && main_.stream != nullptr) {
+        if (packet.kind != itm::PacketKind::Instrumentation || onMain_[packet.port]) {
+            timer_.add(packet, hostUs, timed_);
+        }
+    }
+}
+
+void TracePipeline::writeRecords() {
+    for (const TimedPacket& timed : timed_) {
+        records_.appendPacket(timed, main_.pending);
+    }
+    timed_.clear();
+}
+
+void TracePipeline::data(const uint8_t* bytes, size_t size, std::optional<uint64_t> hostUs) {
+    counters_.bytes += size;
+    decoder_.feed(bytes, size, [&](const itm::Packet& packet) { onPacket(packet, hostUs); });
+    writeRecords();
+}
+
+void TracePipeline::endSegment() {
+    decoder_.finish();
+    timer_.flush(timed_);
+    writeRecords();
+    for (auto& routes : routes_) {
+        for (Route& route : routes) {
+            route.formatter.flush(route.output->pending);
+        }
+    }
+}
+
+void TracePipeline::gap(GapCause cause, uint64_t lostBytes, std::optional<uint64_t> hostUs) {
+    switch (cause) {
+        case GapCause::QueueFull:
+            counters_.queueDropBytes += lostBytes;
+            break;
+        case GapCause::ProbeDropped:
+            ++counters_.probeDrops;
+            break;
+        case GapCause::ReadFailure:
+            ++counters_.readFailures;
+            break;
+        case GapCause::None:
+            break;
+    }
+    endSegment();
+    if (config_.format != OutputFormat::Text && main_.stream != nullptr) {
+        records_.appendGap(cause, lostBytes, hostUs, main_.pending);
+    }
+}
+
+void TracePipeline::finish() {
+    endSegment();
+}
+
+bool TracePipeline::flush() {
+    auto write = [&](Output& output) {
+        if (output.pending.empty() || output.stream == nullptr) {
+            output.pending.clear();
+            return true;
+        }
+        output.stream->write(output.pending.data(),
+                             static_cast<std::streamsize>(output.pending.size()));
+        output.stream->flush();
+        output.pending.clear();
+        if (!*output.stream) {
+            failed_ = output.name;
+            return false;
+        }
+        return true;
+    };
+    bool ok = write(main_);
+    for (auto& file : files_) {
+        ok = write(*file) && ok;
+    }
+    return ok;
+}
+
+PipelineCounters TracePipeline::counters() const {
+    PipelineCounters counters = counters_;
+    counters.decodeErrors = decoder_.stats().discardedBytes;
+    return counters;
+}
+
+}  // namespace dravik::swv
