@@ -55,10 +55,9 @@ inline ExpectedCommand ModeQuery() {
     return In({0xF5}, 2);
 }
 inline ExpectedCommand StartReceiver(uint32_t rate) {
-    return In(
-        {0xF2, 0x40, 0xA0, 0x0F, uint8_t(rate), uint8_t(rate >> 8), uint8_t(rate >> 16),
-         uint8_t(rate >> 24)},
-        2);
+    return In({0xF2, 0x40, 0xA0, 0x0F, uint8_t(rate), uint8_t(rate >> 8), uint8_t(rate >> 16),
+               uint8_t(rate >> 24)},
+              2);
 }
 inline ExpectedCommand StopReceiver() {
     return In({0xF2, 0x41}, 2);

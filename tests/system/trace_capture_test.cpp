@@ -234,7 +234,8 @@ TEST_F(CaptureTest, PolledTooLateTheBufferKeepsTheOldestBytesAndCountsTheLoss) {
     // The next poll picks up where the line is now.
     bench().clock.advance(1000);
     ASSERT_EQ(0, Poll()) << g_errorMsg;
-    EXPECT_EQ(DefaultIteration(401), std::vector<uint8_t>(captured_.begin() + 4000, captured_.end()));
+    EXPECT_EQ(DefaultIteration(401),
+              std::vector<uint8_t>(captured_.begin() + 4000, captured_.end()));
 }
 
 TEST_F(CaptureTest, TooLittleRoomDiscardsThePendingBytesAndTheNextPollStartsAfresh) {
