@@ -219,6 +219,17 @@ TEST_F(SelectionTest, BlinkOnFirmwareThatIsNotTheLatestFailsAtTheOpeningAndLeave
     EXPECT_EQ(1u, Probe().state.openHandles);
 }
 
+TEST_F(SelectionTest, NullStatusIsRefusedBeforeTheCoreRuns) {
+    ASSERT_EQ(0, Select()) << g_errorMsg;
+    bench().clearLog();
+    EXPECT_EQ(20, DravikRunDevice(nullptr));
+    EXPECT_STREQ("Unable to run device, null status", g_errorMsg);
+    EXPECT_EQ(20, DravikGetDeviceStatus(nullptr));
+    EXPECT_STREQ("Unable to read device status", g_errorMsg);
+    EXPECT_TRUE(bench().log().empty());
+    EXPECT_EQ(sim::RunState::Halted, Target().runState());
+}
+
 TEST_F(SelectionTest, RunAndStatusActOnTheConnectedTarget) {
     ASSERT_EQ(0, Select()) << g_errorMsg;
     ASSERT_EQ(DEVICE_HALTED, status_);
