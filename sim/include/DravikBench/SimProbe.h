@@ -75,7 +75,8 @@ class DRAVIK_BENCH_API SimProbe {
     // every byte that left the pin, for byte-for-byte comparison with what the host received. The
     // interface is in sim/src/target/trace/TraceUnit.h.
     TraceUnit* traceUnit() { return trace_.get(); }
-    // A copy of every byte that left the target's SWO pin so far (empty without a target).
+    // A copy of every byte that left the target's SWO pin so far (empty without a target, or
+    // when config.target.trace.recordPinBytes is off).
     std::vector<uint8_t> swoPinBytes() const;
 
     // The target model behind the probe: null when config.targetAttached is false or
