@@ -14,7 +14,6 @@ namespace {
 
 using Json = nlohmann::json;
 
-constexpr uint64_t kMaxU8 = 0xFF;
 constexpr uint64_t kMaxU16 = 0xFFFF;
 constexpr uint64_t kMaxU32 = 0xFFFFFFFF;
 constexpr uint64_t kMaxPort = 31;
