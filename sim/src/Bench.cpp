@@ -2,8 +2,14 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <sstream>
 #include <thread>
+
+#include "BenchDescription.h"
 
 namespace dravik::sim {
 
@@ -124,8 +130,60 @@ void Bench::reset() {
 
 void Bench::ensureConfigured() {
     if (!configured_) {
-        reset();
+        configureFromEnvironment();
     }
+}
+
+void Bench::configureFromEnvironment() {
+    const char* path = std::getenv("DRAVIK_BENCH_CONFIG");
+    if (path == nullptr || *path == '\0') {
+        reset();
+        return;
+    }
+    configError_ = configureFromFile(path);
+    if (!configError_.empty()) {
+        clear();
+        std::fprintf(stderr, "DRAVIK_BENCH_CONFIG=%s rejected, the bench has no probe: %s\n", path,
+                     configError_.c_str());
+    }
+}
+
+std::string Bench::configureFromJson(const std::string& text) {
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    BenchDescription description;
+    std::string error = ParseBenchDescription(text, description);
+    if (!error.empty()) {
+        return error;
+    }
+    try {
+        clear();
+        clock.setManual(description.manualClock);
+        clock.setExchangeLatencyUs(description.exchangeLatencyUs);
+        for (const ProbeConfig& probe : description.probes) {
+            addProbe(probe);
+        }
+    } catch (const std::exception& e) {
+        clear();
+        return std::string("bench could not be built: ") + e.what();
+    }
+    return {};
+}
+
+std::string Bench::configureFromFile(const std::string& path) {
+    std::string text;
+    try {
+        std::ifstream file(path, std::ios::binary);
+        std::ostringstream content;
+        content << file.rdbuf();
+        if (!file) {
+            return path + ": cannot be read";
+        }
+        text = content.str();
+    } catch (const std::exception&) {
+        return path + ": cannot be read";
+    }
+    const std::string error = configureFromJson(text);
+    return error.empty() ? error : path + ": " + error;
 }
 
 int Bench::addProbe(const ProbeConfig& config) {

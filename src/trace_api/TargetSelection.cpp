@@ -109,6 +109,11 @@ extern "C" DRAVIK_API int DravikRunDevice(int* status) {
     if (dev == nullptr) {
         return DRAVIK_NO_DEVICE_OBJECT;
     }
+    // Refused before the core runs: a call that fails must not have let the target go.
+    if (status == nullptr) {
+        dravik::SetText(g_errorMsg, "Unable to run device, null status");
+        return DRAVIK_BAD_ARGUMENT;
+    }
     dravik::SetText(g_currentStep, "Run device");
     const int result = dev->RunCore(0, 0);
     if (result != DBGDEV_OK) {

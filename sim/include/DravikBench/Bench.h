@@ -2,7 +2,9 @@
 // tools configure simulated probes here; the system reaches them only through the 13 driver calls.
 //
 // With nothing configured the bench holds one third-generation probe on USB interface 0 with the
-// serial number "DRAVIK-BENCH-0001" (see ProbeConfig's defaults).
+// serial number "DRAVIK-BENCH-0001" (see ProbeConfig's defaults), unless the environment variable
+// DRAVIK_BENCH_CONFIG names a JSON description of the bench (format in sim/README.md): that is read
+// when the bench is first used and nothing was configured before.
 #pragma once
 
 #include "DravikBench/BenchExport.h"
@@ -100,6 +102,17 @@ public:
     DriverConfig driver;
     BenchClock clock;
 
+    // --- description files (format in sim/README.md) ---
+    // Replace every probe and setting with those of a JSON description. The description is checked
+    // in full first: on an error the bench is left as it was and the text returned names the key at
+    // fault ("probes[1].target.program.kind: expected one of ..."); on success it is empty.
+    std::string configureFromJson(const std::string& text);
+    std::string configureFromFile(const std::string& path);
+    // Why the description named by DRAVIK_BENCH_CONFIG was rejected (empty when it was read, or
+    // none was named). The text was also printed to stderr, and the bench was left empty: a host
+    // then finds no probe rather than one the file did not describe.
+    const std::string& configError() const { return configError_; }
+
     // --- scripted answers and faults ---
     void script(ScriptedAnswer answer);
     size_t pendingScripts() const { return scripts_.size(); }
@@ -141,8 +154,11 @@ public:
     void countFreeLibrary() { ++freeLibraryCalls_; }
 
 private:
+    void configureFromEnvironment();
+
     std::recursive_mutex mutex_;
     bool configured_ = false;
+    std::string configError_;
     std::vector<std::unique_ptr<SimProbe>> probes_;
     uint32_t nextBenchId_ = 1;
     std::vector<std::pair<TEnumDravikInterface, std::vector<uint32_t>>> enumerated_;

@@ -8,6 +8,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "DravikBench/ProbeConfig.h"
 #include "DravikBench/SwvReceiver.h"
@@ -37,6 +38,8 @@ struct ProbeState {
 };
 
 class CortexM;
+class SwoReceiver;
+class TraceUnit;
 
 class DRAVIK_BENCH_API SimProbe {
   public:
@@ -51,13 +54,30 @@ class DRAVIK_BENCH_API SimProbe {
     uint32_t benchId() const { return benchId_; }
     // Back to power-up state, as after unplugging and plugging it in again.
     void powerCycle();
-    // Lets time-driven parts of the probe and its target catch up with the bench clock.
+    // Lets time-driven parts of the probe and its target catch up with the bench clock: the target
+    // runs up to nowUs, and what its SWO pin sent meanwhile reaches the SWV receiver as a UART at
+    // the receiver's rate reads it (garbage when the rates differ by more than 3 %, nothing while
+    // the receiver is stopped).
     void advanceTo(uint64_t nowUs);
 
     // The SWV receiver, and the bytes the SWO line delivers to it (kept only while it runs).
     SwvReceiver& swv() { return swv_; }
     const SwvReceiver& swv() const { return swv_; }
     void feedSwv(const uint8_t* bytes, size_t count) { swv_.feed(bytes, count); }
+    // Starts (or restarts) the receiver as the host's start command does: the line is read afresh
+    // at `rateBps` from now on, and whatever the pin sent before is not collected.
+    void startSwv(uint32_t rateBps, uint16_t bufferSize);
+    // Bytes the line model read as garbage since the receiver was last started.
+    uint64_t swvGarbageBytes() const;
+
+    // The target's trace blocks (ITM, TPIU, SWO pin and the firmware writing to them), built from
+    // config.target.trace and attached to the target; null without a target. Its record() holds
+    // every byte that left the pin, for byte-for-byte comparison with what the host received. The
+    // interface is in sim/src/target/trace/TraceUnit.h.
+    TraceUnit* traceUnit() { return trace_.get(); }
+    // A copy of every byte that left the target's SWO pin so far (empty without a target, or
+    // when config.target.trace.recordPinBytes is off).
+    std::vector<uint8_t> swoPinBytes() const;
 
     // The target model behind the probe: null when config.targetAttached is false or
     // config.target was rejected (targetError() says why). Built once, when the probe is added; a
@@ -70,6 +90,8 @@ class DRAVIK_BENCH_API SimProbe {
 
     uint32_t benchId_;
     SwvReceiver swv_;
+    std::unique_ptr<SwoReceiver> line_;  // reads the pin for swv_, at swv_'s rate
+    std::unique_ptr<TraceUnit> trace_;   // declared before target_: it must outlive the model
     std::unique_ptr<CortexM> target_;
     std::string targetError_;
 };

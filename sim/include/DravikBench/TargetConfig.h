@@ -1,10 +1,13 @@
 #pragma once
-// Configuration of one simulated Armv7-M target: its memory map, its identity registers, its FPB
-// and the misbehaviours a test can ask for. Plain data; filled by tests or by the bench's loader.
+// Configuration of one simulated Armv7-M target: its memory map, its identity registers, its FPB,
+// its trace blocks and the misbehaviours a test can ask for. Plain data; filled by tests or by the
+// bench's loader.
 
 #include <cstdint>
 #include <optional>
 #include <string>
+
+#include "DravikBench/TraceConfig.h"
 
 namespace dravik::sim {
 
@@ -82,6 +85,9 @@ struct TargetConfig {
     // Time a reset keeps the core in reset (after nRST is released, or from the AIRCR write on).
     uint64_t resetDurationUs = 0;
     TargetScenario scenario;
+    // The ITM, TPIU and SWO pin, and the firmware that writes to the stimulus ports. The bench
+    // attaches them to the target of every probe; the target model alone leaves them out.
+    TraceConfig trace;
 };
 
 uint32_t initialStackPointerOf(const TargetConfig& config);

@@ -6,14 +6,14 @@ namespace dravik::sim {
 namespace {
 
 // F2 40, buffer size (16 bits), rate (32 bits). The receiver takes the target's SWO, so the probe
-// must be attached to it in debug mode.
+// must be attached to it in debug mode. From now on the pin is read at this rate.
 unsigned StartSwv(CommandContext& ctx) {
     ctx.clearAnswer();
     if (ctx.probe.state.mode != kModeDebug) {
         ctx.putStatus(status::kWrongMode);
         return drv::kOk;
     }
-    ctx.probe.swv().start(ctx.cdb32(4), ctx.cdb16(2));
+    ctx.probe.startSwv(ctx.cdb32(4), ctx.cdb16(2));
     ctx.putStatus(status::kOk);
     return drv::kOk;
 }

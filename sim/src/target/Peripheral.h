@@ -27,5 +27,7 @@ class Peripheral {
     // Power-on reset of the target. Debug and trace blocks keep their state over system and core
     // resets, as on silicon; only this one returns them to their reset values.
     virtual void powerOnReset(uint64_t /*nowUs*/) {}
+    // The core has just left a reset of any kind and starts its firmware from the reset vector.
+    virtual void coreResetEnded(uint64_t /*nowUs*/) {}
 };
 }  // namespace dravik::sim

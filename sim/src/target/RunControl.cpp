@@ -208,6 +208,9 @@ void CortexM::completeReset() {
     inReset_ = false;
     resetTimed_ = false;
     system_.reset();
+    for (Peripheral* peripheral : peripherals_) {
+        peripheral->coreResetEnded(nowUs_);
+    }
 
     // The boot vector table sits at the flash base (the configuration guarantees its 8 bytes).
     uint32_t sp = 0;

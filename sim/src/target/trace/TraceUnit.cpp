@@ -290,6 +290,11 @@ void TraceUnit::powerOnReset(uint64_t nowUs) {
     restartProgram();
 }
 
+void TraceUnit::coreResetEnded(uint64_t nowUs) {
+    catchUp(nowUs);
+    restartProgram();
+}
+
 void TraceUnit::restartProgram() {
     program_->restart();
     awakeCycles_ = 0;

@@ -72,6 +72,8 @@ class TraceUnit final : public Peripheral {
     // Registers to their reset values, queued bytes and a frame on the pin dropped, the firmware
     // started over. The record and bytes already on the pin are kept.
     void powerOnReset(uint64_t nowUs) override;
+    // The firmware starts over whenever the core leaves reset.
+    void coreResetEnded(uint64_t nowUs) override;
 
     // The firmware starts over (a system reset); the trace registers keep their values.
     void restartProgram();
