@@ -84,49 +84,57 @@ bool RunsPastTop(unsigned address, unsigned size) {
 
 }  // namespace
 
-int DbgDev::ReadMemory_32Bit(unsigned address, unsigned char* buffer, unsigned short size,
-                             unsigned* rwStatus, int apIndex) {
+namespace {
+
+// The 32- and 16-bit primitives differ only in these columns.
+struct AlignedPrimitive {
+    const ProbeCommand& command;
+    unsigned alignment;
+    const char* name;
+    const char* direction;  // "from" or "to", as the failure text says
+};
+
+const AlignedPrimitive kRead32{cmd::ReadMemory32, 4, "ReadMemory_32Bit", "from"};
+const AlignedPrimitive kWrite32{cmd::WriteMemory32, 4, "WriteMemory_32Bit", "to"};
+const AlignedPrimitive kRead16{cmd::ReadMemory16, 2, "ReadMemory_16Bit", "from"};
+const AlignedPrimitive kWrite16{cmd::WriteMemory16, 2, "WriteMemory_16Bit", "to"};
+
+// Size 0 succeeds at once, then the buffer and the alignment (size first, then address) are
+// checked before anything is sent. The record's buffer is not const, but nothing writes into a
+// host-to-probe data phase.
+int AlignedTransfer(DbgDev& dev, const AlignedPrimitive& p, unsigned address,
+                    const unsigned char* buffer, unsigned short size, unsigned* rwStatus,
+                    int apIndex) {
     if (size == 0) {
         return DBGDEV_OK;
     }
     if (buffer == nullptr) {
         return DBGDEV_BAD_ARGUMENT;
     }
-    if (size % 4 != 0 || address % 4 != 0) {
-        LogTrace("Misaligned value in ReadMemory_32Bit parameter (0x%06lx or 0x%06lx)",
-                 static_cast<unsigned long>(size), static_cast<unsigned long>(address));
+    if (size % p.alignment != 0 || address % p.alignment != 0) {
+        dev.LogTrace("Misaligned value in %s parameter (0x%06lx or 0x%06lx)", p.name,
+                     static_cast<unsigned long>(size), static_cast<unsigned long>(address));
         return DBGDEV_BAD_ARGUMENT;
     }
-    const int result =
-        Transfer(*this, cmd::ReadMemory32, address, size, buffer, size, rwStatus, apIndex);
+    const int result = Transfer(dev, p.command, address, size, const_cast<unsigned char*>(buffer),
+                                size, rwStatus, apIndex);
     if (result != DBGDEV_OK) {
-        LogTrace("Error (%d) in ReadMemory_32Bit (%ld bytes from 0x%06lx)", result,
-                 static_cast<long>(size), static_cast<unsigned long>(address));
+        dev.LogTrace("Error (%d) in %s (%ld bytes %s 0x%06lx)", result, p.name,
+                     static_cast<long>(size), p.direction, static_cast<unsigned long>(address));
     }
     return result;
 }
 
+}  // namespace
+
+int DbgDev::ReadMemory_32Bit(unsigned address, unsigned char* buffer, unsigned short size,
+                             unsigned* rwStatus, int apIndex) {
+    return AlignedTransfer(*this, kRead32, address, buffer, size, rwStatus, apIndex);
+}
+
 int DbgDev::WriteMemory_32Bit(unsigned address, const unsigned char* buffer, unsigned short size,
                               unsigned* rwStatus, int apIndex) {
-    if (size == 0) {
-        return DBGDEV_OK;
-    }
-    if (buffer == nullptr) {
-        return DBGDEV_BAD_ARGUMENT;
-    }
-    if (size % 4 != 0 || address % 4 != 0) {
-        LogTrace("Misaligned value in WriteMemory_32Bit parameter (0x%06lx or 0x%06lx)",
-                 static_cast<unsigned long>(size), static_cast<unsigned long>(address));
-        return DBGDEV_BAD_ARGUMENT;
-    }
-    // The record's buffer is not const, but nothing writes into a host-to-probe data phase.
-    const int result = Transfer(*this, cmd::WriteMemory32, address, size,
-                                const_cast<unsigned char*>(buffer), size, rwStatus, apIndex);
-    if (result != DBGDEV_OK) {
-        LogTrace("Error (%d) in WriteMemory_32Bit (%ld bytes to 0x%06lx)", result,
-                 static_cast<long>(size), static_cast<unsigned long>(address));
-    }
-    return result;
+    return AlignedTransfer(*this, kWrite32, address, buffer, size, rwStatus, apIndex);
 }
 
 int DbgDev::ReadMemory_16Bit(unsigned address, unsigned char* buffer, unsigned short size,
@@ -140,24 +148,7 @@ int DbgDev::ReadMemory_16Bit(unsigned address, unsigned char* buffer, unsigned s
             m_version.dravikVer, m_version.jtagVer);
         return DBGDEV_NOT_SUPPORTED;
     }
-    if (size == 0) {
-        return DBGDEV_OK;
-    }
-    if (buffer == nullptr) {
-        return DBGDEV_BAD_ARGUMENT;
-    }
-    if (size % 2 != 0 || address % 2 != 0) {
-        LogTrace("Misaligned value in ReadMemory_16Bit parameter (0x%06lx or 0x%06lx)",
-                 static_cast<unsigned long>(size), static_cast<unsigned long>(address));
-        return DBGDEV_BAD_ARGUMENT;
-    }
-    const int result =
-        Transfer(*this, cmd::ReadMemory16, address, size, buffer, size, rwStatus, apIndex);
-    if (result != DBGDEV_OK) {
-        LogTrace("Error (%d) in ReadMemory_16Bit (%ld bytes from 0x%06lx)", result,
-                 static_cast<long>(size), static_cast<unsigned long>(address));
-    }
-    return result;
+    return AlignedTransfer(*this, kRead16, address, buffer, size, rwStatus, apIndex);
 }
 
 int DbgDev::WriteMemory_16Bit(unsigned address, const unsigned char* buffer, unsigned short size,
@@ -171,24 +162,7 @@ int DbgDev::WriteMemory_16Bit(unsigned address, const unsigned char* buffer, uns
             m_version.dravikVer, m_version.jtagVer);
         return DBGDEV_NOT_SUPPORTED;
     }
-    if (size == 0) {
-        return DBGDEV_OK;
-    }
-    if (buffer == nullptr) {
-        return DBGDEV_BAD_ARGUMENT;
-    }
-    if (size % 2 != 0 || address % 2 != 0) {
-        LogTrace("Misaligned value in WriteMemory_16Bit parameter (0x%06lx or 0x%06lx)",
-                 static_cast<unsigned long>(size), static_cast<unsigned long>(address));
-        return DBGDEV_BAD_ARGUMENT;
-    }
-    const int result = Transfer(*this, cmd::WriteMemory16, address, size,
-                                const_cast<unsigned char*>(buffer), size, rwStatus, apIndex);
-    if (result != DBGDEV_OK) {
-        LogTrace("Error (%d) in WriteMemory_16Bit (%ld bytes to 0x%06lx)", result,
-                 static_cast<long>(size), static_cast<unsigned long>(address));
-    }
-    return result;
+    return AlignedTransfer(*this, kWrite16, address, buffer, size, rwStatus, apIndex);
 }
 
 // A one-byte 8-bit transfer moves two bytes on the wire while its size field says 1.
@@ -200,12 +174,10 @@ int DbgDev::ReadMemory_8Bit(unsigned address, unsigned char* buffer, unsigned sh
     int result;
     if (size == 1) {
         unsigned char pair[2] = {};
-        result = Exchange(*this, cmd::ReadMemory8,
-                          CommandParams().u32(address).u16(size).u8(static_cast<uint32_t>(apIndex)),
-                          pair, sizeof pair);
+        result =
+            Transfer(*this, cmd::ReadMemory8, address, size, pair, sizeof pair, rwStatus, apIndex);
         if (result == DBGDEV_OK) {
             buffer[0] = pair[0];
-            result = GetLastReadWriteStatus(rwStatus);
         }
     } else {
         result = Transfer(*this, cmd::ReadMemory8, address, size, buffer, size, rwStatus, apIndex);
@@ -222,7 +194,11 @@ int DbgDev::WriteMemory_8Bit(unsigned address, const unsigned char* buffer, unsi
     if (size > kMaxByteAccess || buffer == nullptr) {
         return DBGDEV_BAD_ARGUMENT;
     }
-    unsigned char pair[2] = {buffer[0], buffer[0]};
+    // The byte goes twice; a zero-length write must not read the caller's buffer at all.
+    unsigned char pair[2] = {};
+    if (size == 1) {
+        pair[0] = pair[1] = buffer[0];
+    }
     unsigned char* data = size == 1 ? pair : const_cast<unsigned char*>(buffer);
     const int result = Transfer(*this, cmd::WriteMemory8, address, size, data,
                                 size == 1 ? sizeof pair : size, rwStatus, apIndex);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <memory>
 #include <numeric>
 #include <ostream>
 #include <string>
@@ -311,6 +312,17 @@ TEST_F(MemoryTest, ByteAccessesTakeAtMost64Bytes) {
     EXPECT_TRUE(SentExactly({
         In({0xF2, 0x0C, 0x01, 0x00, 0x00, 0x20, 0x40, 0x00, 0x00}, 64),
         In({0xF2, 0x3E}, 12),
+        Out({0xF2, 0x0D, 0x01, 0x00, 0x00, 0x20, 0x00, 0x00, 0x00}, {}),
+        In({0xF2, 0x3E}, 12),
+    }));
+}
+
+TEST_F(MemoryTest, ZeroLengthByteWriteNeverReadsTheBuffer) {
+    DbgDev& dev = Connect();
+    // An empty heap block: the sanitizer build catches any read of its first byte.
+    std::unique_ptr<unsigned char[]> empty(new unsigned char[0]);
+    EXPECT_EQ(0, dev.WriteMemory_8Bit(0x20000001, empty.get(), 0, nullptr, 0));
+    EXPECT_TRUE(SentExactly({
         Out({0xF2, 0x0D, 0x01, 0x00, 0x00, 0x20, 0x00, 0x00, 0x00}, {}),
         In({0xF2, 0x3E}, 12),
     }));
