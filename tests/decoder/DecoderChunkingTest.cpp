@@ -73,6 +73,32 @@ TEST(DecoderChunkingTest, NoisyStreamsDecodeTheSameInAnyPieces) {
     }
 }
 
+std::vector<size_t> everyNth(size_t length, size_t piece) {
+    std::vector<size_t> cuts;
+    for (size_t at = piece; at < length; at += piece) {
+        cuts.push_back(at);
+    }
+    return cuts;
+}
+
+// Pieces of one size throughout, so that packets start at every distance from a piece's end:
+// pieces under 8 bytes and the last 8 bytes of longer ones take other loads than the rest.
+TEST(DecoderChunkingTest, PiecesOfEveryFixedSizeDecodeTheSame) {
+    std::mt19937 rng(4099);
+    for (int round = 0; round < 8; ++round) {
+        SCOPED_TRACE(::testing::Message() << "round " << round);
+        const Bytes bytes = noisyStream(rng, 400);
+        const Decoded whole = decodeWhole(bytes);
+        for (size_t piece = 1; piece <= 24; ++piece) {
+            SCOPED_TRACE(::testing::Message() << "pieces of " << piece);
+            const Decoded cut = decodeWithCuts(bytes, everyNth(bytes.size(), piece));
+            EXPECT_EQ(cut.packets, whole.packets);
+            expectSameStats(cut.stats, whole.stats);
+            EXPECT_EQ(cut.heldBeforeFinish, whole.heldBeforeFinish);
+        }
+    }
+}
+
 TEST(DecoderChunkingTest, UniformRandomBytesDecodeTheSameInAnyPieces) {
     std::mt19937 rng(7);
     for (int round = 0; round < 20; ++round) {

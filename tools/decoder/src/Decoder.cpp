@@ -63,7 +63,7 @@ Decoder::Step Decoder::decodeGeneral(const uint8_t* p, size_t available, Packet&
         std::memcpy(padded, p + 1, available - 1);
         w = detail::loadPayloadWord(padded);
     }
-    const unsigned length = parsePacket<true>(p, w, available, out);
+    const unsigned length = parsePacket<true>(p[0], w, available, out);
     if (length == kNeedMore) {
         return {0, false};
     }
@@ -106,8 +106,8 @@ void Decoder::finish() noexcept {
     if (heldLength_ != 0) {
         ++stats_.truncatedPackets;
         stats_.discardedBytes += heldLength_;
-        heldLength_ = 0;
     }
+    hold(0, 0);
     dropHeldZeros();
     lastPayloadBytes_ = 0;
     page_ = 0;

@@ -21,8 +21,10 @@
 
 #if defined(__GNUC__)
 #define DRAVIK_ITM_ALWAYS_INLINE inline __attribute__((always_inline))
+#define DRAVIK_ITM_COLD __attribute__((noinline, cold))
 #else
 #define DRAVIK_ITM_ALWAYS_INLINE inline
+#define DRAVIK_ITM_COLD
 #endif
 
 namespace dravik::itm {
@@ -67,7 +69,7 @@ class Decoder {
     // Input bytes put behind the held ones (at most kMaxPacketBytes - 1): enough to finish
     // any packet that starts among them.
     static constexpr size_t kJoinInputBytes = 8;
-    // Room for held bytes and joined input, or for a short tail, plus a payload load.
+    // Room for held bytes and joined input, plus a payload load.
     static constexpr size_t kPaddedBytes = 24;
     static constexpr unsigned kNeedMore = 0xFF;
     static constexpr size_t kSizeOffset = offsetof(Packet, size);
@@ -80,13 +82,19 @@ class Decoder {
         bool packet;       // `out` holds a packet
     };
 
-    // Decodes the packet at p from its header and the payload word w (the 8 bytes after the
-    // header, zero past the input). Returns its length, kNeedMore if it is longer than
-    // `available` (checked only when kBounded), or 0 if decodeGeneral has to decide: zeros,
-    // sync ends, reserved headers, page changes and payloads that do not fit their header.
+    // Where a feed stands after its first packet.
+    struct Resumed {
+        size_t taken;  // input bytes used
+        bool go;       // the sink did not ask to stop
+        bool done;     // nothing left for the rest of the call: the result is `taken`
+    };
+
+    // Decodes the packet with this header and the payload word w (the 8 bytes after the header,
+    // zero past the input). Returns its length, kNeedMore if it is longer than `available`
+    // (checked only when kBounded), or 0 if decodeGeneral has to decide: zeros, sync ends,
+    // reserved headers, page changes and payloads that do not fit their header.
     template <bool kBounded>
-    unsigned parsePacket(const uint8_t* p, uint64_t w, size_t available,
-                         Packet& out) const noexcept;
+    unsigned parsePacket(unsigned header, uint64_t w, size_t available, Packet& out) const noexcept;
     // Any header, any amount of input.
     Step decodeGeneral(const uint8_t* p, size_t available, Packet& out) noexcept;
     Step rejectHeader() noexcept;
@@ -106,19 +114,55 @@ class Decoder {
 
     template <typename Sink>
     bool emit(const Packet& packet, Sink& sink);
+    // feed() past its shortcut for a single byte that only starts or extends a held packet.
+    template <typename Sink>
+    size_t feedPackets(const uint8_t* data, size_t size, Sink& sink);
+    // Decodes the first packet of the input, the held one if there is one, from a word of the
+    // held bytes and the first input bytes.
+    template <typename Sink>
+    Resumed resumeHeld(const uint8_t* data, size_t size, Sink& sink);
+    // The rare cases: the held header turned out malformed, so the bytes behind it are decoded
+    // again, or a stopping sink left more than one unit held. Joins them with the input in a
+    // padded buffer.
+    template <typename Sink>
+    Resumed rejoinHeld(const uint8_t* data, size_t size, Sink& sink);
     // Decodes the units that start before `limit` in a zero-padded buffer holding `filled`
     // bytes; returns the offset reached. Sets needMore if a packet runs past `filled`.
     template <typename Sink>
     size_t decodePadded(const uint8_t* buffer, size_t filled, size_t limit, Packet& packet,
                         Sink& sink, bool& go, bool& needMore);
+    // Decode from p to the end of an input of at least 8 bytes (decodeWide) or of fewer
+    // (decodeShort); a packet that the end cuts short is held. Return where decoding stopped.
+    template <typename Sink>
+    const uint8_t* decodeWide(const uint8_t* p, const uint8_t* end, Packet& packet, Sink& sink);
+    template <typename Sink>
+    const uint8_t* decodeShort(const uint8_t* p, const uint8_t* end, Packet& packet, Sink& sink);
+    // Keeps `count` bytes (the first one lowest, zero above) for the next call, and what the
+    // next byte decides (see heldNeed_).
+    void hold(uint64_t bytes, size_t count, unsigned need = 0) noexcept {
+        held_ = bytes;
+        heldLength_ = static_cast<uint8_t>(count);
+        heldNeed_ = static_cast<uint8_t>(need);
+    }
+    // The start of one packet that runs past the input.
+    void holdPartial(uint64_t bytes, size_t count) noexcept {
+        // Every held payload byte counts off, a chained one having had bit 7 set.
+        hold(bytes, count,
+             detail::kPayloadWaitTable[static_cast<uint8_t>(bytes)] -
+                 (static_cast<unsigned>(count) - 1));
+    }
 
     DecoderStats stats_;
     uint64_t heldZeros_ = 0;        // zero bytes at header position that may yet form a sync
     uint64_t lastPayload_ = 0;      // payload of the packet before them, first byte lowest;
     uint8_t lastPayloadBytes_ = 0;  // its ending zero bytes count towards a sync too
+    uint64_t held_ = 0;             // bytes of an unfinished packet, the header lowest
     uint8_t page_ = 0;
     uint8_t heldLength_ = 0;
-    uint8_t held_[kMaxPacketBytes + 1] = {};
+    // For a held packet start: the payload bytes it still needs (source packets), or
+    // detail::kChainedPayload plus the bytes its chained payload may still have. 0 when the
+    // held bytes are not one packet's start.
+    uint8_t heldNeed_ = 0;
 };
 
 namespace detail {
@@ -150,13 +194,43 @@ inline uint64_t loadPayloadWord(const uint8_t* p) noexcept {
     return w;
 }
 
+template <typename Word>
+inline Word loadLittleEndian(const uint8_t* p) noexcept {
+    Word w;
+    std::memcpy(&w, p, sizeof w);
+    if constexpr (__BYTE_ORDER__ == __ORDER_BIG_ENDIAN__) {
+        w = static_cast<Word>(__builtin_bswap64(w) >> (64 - 8 * sizeof w));
+    }
+    return w;
+}
+
+// The n bytes at p (n < 8), the first one lowest, zero above them; reads nothing else. Two
+// overlapping loads rather than a copy, so that no narrow stores stall a wide load.
+inline uint64_t loadBytes(const uint8_t* p, size_t n) noexcept {
+    if (n >= 4) {
+        const uint64_t low = loadLittleEndian<uint32_t>(p);
+        const uint64_t high = loadLittleEndian<uint32_t>(p + n - 4);
+        return low | high << (8 * (n - 4));
+    }
+    if (n >= 2) {
+        const uint64_t low = loadLittleEndian<uint16_t>(p);
+        const uint64_t high = loadLittleEndian<uint16_t>(p + n - 2);
+        return low | high << (8 * (n - 2));
+    }
+    return n != 0 ? p[0] : 0;
+}
+
+// The first 8 bytes of the input, or all of it if it is shorter (zero above).
+inline uint64_t loadFirstBytes(const uint8_t* p, size_t size) noexcept {
+    return size >= 8 ? loadPayloadWord(p) : loadBytes(p, size);
+}
+
 }  // namespace detail
 
 template <bool kBounded>
-DRAVIK_ITM_ALWAYS_INLINE unsigned Decoder::parsePacket(const uint8_t* p, uint64_t w,
+DRAVIK_ITM_ALWAYS_INLINE unsigned Decoder::parsePacket(unsigned header, uint64_t w,
                                                        size_t available,
                                                        Packet& out) const noexcept {
-    const unsigned header = p[0];
     const detail::FastHeader& f = detail::kFastHeaderTable[header];
     if (__builtin_expect(f.chainLimit == 0, 1)) {
         // Source packets carry 1, 2 or 4 payload bytes, one-byte packets none. Taking the
@@ -164,13 +238,10 @@ DRAVIK_ITM_ALWAYS_INLINE unsigned Decoder::parsePacket(const uint8_t* p, uint64_
         // chain from one header to the next.
         const unsigned sizeCode = header & 3;
         const unsigned n = sizeCode + (sizeCode == 3 ? 1 : 0);
-        if (kBounded) {
-            if ((f.passMark | f.requireMask) == 0) {
-                return 0;  // not covered here: no need to wait for a payload
-            }
-            if (n >= available) {
-                return kNeedMore;
-            }
+        if (kBounded && __builtin_expect(n >= available, 0)) {
+            // A header not covered here does not wait for its payload; with one, the checks
+            // below return 0 for it.
+            return (f.passMark | f.requireMask) == 0 ? 0 : kNeedMore;
         }
         const uint32_t raw = static_cast<uint32_t>(w) & f.payloadMask;
         const uint32_t required = (raw & f.requireMask) | f.passMark;
@@ -198,7 +269,7 @@ DRAVIK_ITM_ALWAYS_INLINE unsigned Decoder::parsePacket(const uint8_t* p, uint64_
     if (lastIndex == limit) {
         return 0;  // with short input a padding zero stops it earlier
     }
-    if (kBounded && n >= available) {
+    if (kBounded && __builtin_expect(n >= available, 0)) {
         return kNeedMore;
     }
     const uint64_t groups = (w & 0x7F) | ((w >> 1) & 0x3F80) | ((w >> 2) & 0x1FC000) |
@@ -245,7 +316,7 @@ DRAVIK_ITM_ALWAYS_INLINE size_t Decoder::decodePadded(const uint8_t* buffer, siz
         const uint8_t* const q = buffer + offset;
         const size_t available = filled - offset;
         const uint64_t w = detail::loadPayloadWord(q + 1);
-        const unsigned length = parsePacket<true>(q, w, available, packet);
+        const unsigned length = parsePacket<true>(q[0], w, available, packet);
         if (length == kNeedMore) {
             needMore = true;
             break;
@@ -271,74 +342,179 @@ DRAVIK_ITM_ALWAYS_INLINE size_t Decoder::decodePadded(const uint8_t* buffer, siz
 }
 
 template <typename Sink>
-size_t Decoder::feed(const uint8_t* data, size_t size, Sink&& sink) {
-    if (size == 0) {
-        return 0;
+DRAVIK_ITM_ALWAYS_INLINE Decoder::Resumed Decoder::resumeHeld(const uint8_t* data, size_t size,
+                                                              Sink& sink) {
+    // The held bytes and the input after them as one word: at most 7 held bytes and the
+    // longest packet is 7, so the word holds the whole packet whenever the input does.
+    const unsigned held = heldLength_;
+    const uint64_t joined = held_ | detail::loadFirstBytes(data, size) << (8 * held);
+    const size_t available = held + (size < 8 - held ? size : 8 - held);
+    const uint64_t w = joined >> 8;
+    Packet packet{};  // written by parsePacket only when it finds one
+    const unsigned length = parsePacket<true>(static_cast<uint8_t>(joined), w, available, packet);
+    if (length == kNeedMore) {
+        holdPartial(joined, available);  // all of the input
+        return {size, true, true};
     }
-    const uint8_t* p = data;
-    const uint8_t* const end = data + size;
+    if (__builtin_expect(length < held || length == 0, 0)) {
+        // A malformed held header, or a packet among the held bytes that a stopping sink left;
+        // with nothing held, a header for decodeGeneral.
+        return held != 0 ? rejoinHeld(data, size, sink) : Resumed{0, true, false};
+    }
+    acceptPacket(w, length - 1);
+    hold(0, 0);
+    return {length - held, emit(packet, sink), false};
+}
+
+template <typename Sink>
+DRAVIK_ITM_COLD Decoder::Resumed Decoder::rejoinHeld(const uint8_t* data, size_t size, Sink& sink) {
+    uint8_t buffer[kPaddedBytes] = {};
+    const size_t held = heldLength_;
+    for (size_t i = 0; i < held; ++i) {
+        buffer[i] = static_cast<uint8_t>(held_ >> (8 * i));
+    }
+    const size_t taken = size < kJoinInputBytes ? size : kJoinInputBytes;
+    std::memcpy(buffer + held, data, taken);
+    const size_t filled = held + taken;
     Packet packet;
     bool go = true;
     bool needMore = false;
-
-    // Complete a packet split by the previous call from the held bytes followed by the first
-    // input bytes; bytes a rejected header leaves behind are decoded again there.
-    if (heldLength_ != 0) {
-        uint8_t buffer[kPaddedBytes] = {};
-        const size_t held = heldLength_;
-        std::memcpy(buffer, held_, held);
-        const size_t taken = size < kJoinInputBytes ? size : kJoinInputBytes;
-        std::memcpy(buffer + held, data, taken);
-        const size_t filled = held + taken;
-        const size_t offset = decodePadded(buffer, filled, held, packet, sink, go, needMore);
-        if (needMore) {
-            // The input ends inside this packet, so the buffer holds all of it.
-            heldLength_ = static_cast<uint8_t>(filled - offset);
-            std::memcpy(held_, buffer + offset, heldLength_);
-            stats_.bytes += size;
-            return size;
-        }
-        if (offset < held) {
-            // Stopped by the sink before reaching the input.
-            heldLength_ = static_cast<uint8_t>(held - offset);
-            std::memmove(held_, held_ + offset, heldLength_);
-            return 0;
-        }
-        heldLength_ = 0;
-        p += offset - held;
+    const size_t offset = decodePadded(buffer, filled, held, packet, sink, go, needMore);
+    if (needMore) {
+        // The input ends inside this packet, so the buffer holds all of it.
+        holdPartial(detail::loadPayloadWord(buffer + offset) &
+                        ((uint64_t{1} << (8 * (filled - offset))) - 1),
+                    filled - offset);
+        return {size, go, true};
     }
+    if (offset < held) {
+        // Stopped by the sink before reaching the input.
+        hold(held_ >> (8 * offset), held - offset);
+        return {0, false, true};
+    }
+    hold(0, 0);
+    return {offset - held, go, false};
+}
 
-    // Room for the longest packet and the payload load: no packet runs out of input.
-    while (go && static_cast<size_t>(end - p) >= kFastPathBytes) {
-        const uint64_t w = detail::loadPayloadWord(p + 1);
-        const unsigned length = parsePacket<false>(p, w, 0, packet);
-        if (__builtin_expect(length != 0, 1)) {
+template <typename Sink>
+DRAVIK_ITM_ALWAYS_INLINE const uint8_t* Decoder::decodeWide(const uint8_t* p, const uint8_t* end,
+                                                            Packet& packet, Sink& sink) {
+    // Payload words of packets in the last 8 bytes come from a copy of them followed by zeros,
+    // so one loop runs to the end without reading past it.
+    const uint8_t* const copied = end - 8;
+    uint8_t copy[16] = {};
+    std::memcpy(copy, copied, 8);
+    // Loads from the last 8 bytes move to the copy. Both addresses are worked out and one is
+    // picked, which compiles to a conditional move; a choice between pointers compiled to a
+    // branch that mispredicted once a call.
+    const uintptr_t toCopy =
+        reinterpret_cast<uintptr_t>(copy) - reinterpret_cast<uintptr_t>(copied);
+    bool go = true;
+    while (go && p != end) {
+        const uintptr_t here = reinterpret_cast<uintptr_t>(p);
+        const uintptr_t there = here + toCopy;
+        const auto* from = reinterpret_cast<const uint8_t*>(p >= copied ? there : here);
+        const uint64_t w = detail::loadPayloadWord(from + 1);
+        const unsigned length = parsePacket<false>(p[0], w, 0, packet);
+        const size_t left = static_cast<size_t>(end - p);
+        if (__builtin_expect(length - 1 < left, 1)) {  // decoded, and within the input
+            acceptPacket(w, length - 1);
+            p += length;
+            go = emit(packet, sink);
+            continue;
+        }
+        if (length != 0) {
+            holdPartial(p[0] | w << 8, left);  // its payload runs into the zeros
+            return end;
+        }
+        Packet other;  // kept apart so that `packet` can live in registers
+        const Step step = decodeGeneral(p, left, other);
+        if (step.consumed == 0) {
+            holdPartial(p[0] | w << 8, left);
+            return end;
+        }
+        p += step.consumed;
+        if (step.packet) {
+            go = emit(other, sink);
+        }
+    }
+    return p;
+}
+
+template <typename Sink>
+DRAVIK_ITM_ALWAYS_INLINE const uint8_t* Decoder::decodeShort(const uint8_t* p, const uint8_t* end,
+                                                             Packet& packet, Sink& sink) {
+    bool go = true;
+    while (go && p != end) {
+        const size_t left = static_cast<size_t>(end - p);
+        const uint64_t w = detail::loadBytes(p + 1, left - 1);
+        const unsigned length = parsePacket<true>(p[0], w, left, packet);
+        if (length == kNeedMore) {
+            holdPartial(p[0] | w << 8, left);
+            return end;
+        }
+        if (length != 0) {
             acceptPacket(w, length - 1);
             p += length;
             go = emit(packet, sink);
             continue;
         }
         Packet other;  // kept apart so that `packet` can live in registers
-        const Step step = decodeGeneral(p, static_cast<size_t>(end - p), other);
+        const Step step = decodeGeneral(p, left, other);
+        if (step.consumed == 0) {
+            holdPartial(p[0] | w << 8, left);
+            return end;
+        }
         p += step.consumed;
         if (step.packet) {
             go = emit(other, sink);
         }
     }
+    return p;
+}
 
-    // The last few bytes, from a zero-padded copy; a packet they cut short is held.
-    if (go && p != end) {
-        uint8_t buffer[kPaddedBytes] = {};
-        const size_t left = static_cast<size_t>(end - p);
-        std::memcpy(buffer, p, left);
-        const size_t offset = decodePadded(buffer, left, left, packet, sink, go, needMore);
-        if (needMore) {
-            heldLength_ = static_cast<uint8_t>(left - offset);
-            std::memcpy(held_, buffer + offset, heldLength_);
-            p = end;
-        } else {
-            p += offset;
+template <typename Sink>
+DRAVIK_ITM_ALWAYS_INLINE size_t Decoder::feed(const uint8_t* data, size_t size, Sink&& sink) {
+    if (size == 1) {
+        // A byte that starts a packet or continues the held one without completing it is only
+        // kept.
+        const unsigned byte = data[0];
+        const unsigned held = heldLength_;
+        const unsigned need = heldNeed_;
+        // After a source payload byte, one fewer; a chained one must have bit 7 set.
+        const bool more = (need & ~detail::kChainedPayload) > 1 &&
+                          ((byte | ~need) & detail::kChainedPayload) != 0;
+        const unsigned next = held == 0 ? detail::kPayloadWaitTable[byte] : more ? need - 1 : 0;
+        if (next != 0) {
+            hold(held_ | uint64_t{byte} << (8 * held), held + 1, next);
+            ++stats_.bytes;
+            return 1;
         }
+    }
+    return feedPackets(data, size, sink);
+}
+
+template <typename Sink>
+size_t Decoder::feedPackets(const uint8_t* data, size_t size, Sink& sink) {
+    if (size == 0) {
+        return 0;
+    }
+    const uint8_t* p = data;
+    const uint8_t* const end = data + size;
+    bool go = true;
+
+    // The first packet, completing one split by the previous call if there is one.
+    const Resumed resumed = resumeHeld(data, size, sink);
+    if (resumed.done) {
+        stats_.bytes += resumed.taken;
+        return resumed.taken;
+    }
+    p += resumed.taken;
+    go = resumed.go;
+
+    Packet packet{};  // written by parsePacket only when it finds one
+    if (go && p != end) {
+        p = size >= 8 ? decodeWide(p, end, packet, sink) : decodeShort(p, end, packet, sink);
     }
 
     const size_t consumed = static_cast<size_t>(p - data);

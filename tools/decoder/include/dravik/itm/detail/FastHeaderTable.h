@@ -101,4 +101,31 @@ constexpr std::array<FastHeader, 256> makeFastHeaderTable() {
 
 alignas(64) inline constexpr std::array<FastHeader, 256> kFastHeaderTable = makeFastHeaderTable();
 
+// What a packet with this header waits for after it before it can be decoded, as
+// Decoder::heldNeed_ counts it: a source packet's payload bytes, or for a chained payload
+// kChainedPayload plus the most bytes it may have; 0 for headers decoded on their own.
+inline constexpr uint8_t kChainedPayload = 0x80;
+
+constexpr uint8_t payloadToWaitFor(uint8_t header) {
+    const HeaderInfo info = classifyHeader(header);
+    switch (info.action) {
+        case HeaderAction::Source:
+            return info.payloadBytes;
+        case HeaderAction::Continued:
+            return kChainedPayload | info.payloadBytes;
+        default:
+            return 0;
+    }
+}
+
+constexpr std::array<uint8_t, 256> makePayloadWaitTable() {
+    std::array<uint8_t, 256> table{};
+    for (unsigned header = 0; header < 256; ++header) {
+        table[header] = payloadToWaitFor(static_cast<uint8_t>(header));
+    }
+    return table;
+}
+
+alignas(64) inline constexpr std::array<uint8_t, 256> kPayloadWaitTable = makePayloadWaitTable();
+
 }  // namespace dravik::itm::detail
