@@ -63,13 +63,17 @@ int RunBenchmarks(int argc, char** argv, void (*registerAll)()) {
         const char* arg = argv[i];
         if (i > 0 && (TakeSetting(arg, "--latency_us", g_settings.latencyUs) ||
                       TakeSetting(arg, "--jitter_us", g_settings.jitterUs) ||
-                      TakeSetting(arg, "--stream_mib", g_settings.streamMiB))) {
+                      TakeSetting(arg, "--stream_mib", g_settings.streamMiB) ||
+                      TakeSetting(arg, "--drain_ms", g_settings.drainMs))) {
             continue;
         }
         rest.push_back(argv[i]);
     }
     if (g_settings.streamMiB == 0) {
         g_settings.streamMiB = 1;
+    }
+    if (g_settings.drainMs == 0) {
+        g_settings.drainMs = 1;
     }
     int restCount = static_cast<int>(rest.size());
     rest.push_back(nullptr);

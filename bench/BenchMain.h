@@ -11,6 +11,7 @@ struct Settings {
     uint64_t latencyUs = 125;  // --latency_us: the exchange latency, a USB high-speed round trip
     uint64_t jitterUs = 0;     // --jitter_us: extra latency of 0 to this much per exchange
     uint64_t streamMiB = 64;   // --stream_mib: size of the largest recorded trace stream
+    uint64_t drainMs = 10000;  // --drain_ms: length of each trace capture in real time
 };
 
 const Settings& settings();
