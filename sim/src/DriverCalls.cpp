@@ -128,7 +128,9 @@ void Deliver(const ScriptedAnswer& answer, TDeviceRequest* request) {
         return;
     }
     const size_t n = std::min<size_t>(answer.data->size(), request->bufferLength);
-    std::memcpy(request->buffer, answer.data->data(), n);
+    if (n != 0) {  // an empty answer's data() may be null, which memcpy must not get
+        std::memcpy(request->buffer, answer.data->data(), n);
+    }
 }
 
 // The buffer an answer is written to, or null when the exchange has none.

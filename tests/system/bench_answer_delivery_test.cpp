@@ -1,5 +1,6 @@
-// The bench's short transfer: the probe acts on the command, but only the first bytes of its
-// answer reach the host, and the call still reports success.
+// How answers reach the host's buffer: a short transfer (the probe acts on the command, but only
+// the first bytes of its answer arrive, and the call still reports success), and scripted answers
+// of no bytes at all.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -12,7 +13,7 @@ namespace {
 
 using sim::Fault;
 
-class BenchShortTransferTest : public BenchTest {
+class BenchAnswerDeliveryTest : public BenchTest {
   protected:
     void* OpenFirst() {
         EXPECT_EQ(1u, Dravik_Reenumerate(DRAVIK_USB_INTERFACE, 0));
@@ -35,7 +36,7 @@ class BenchShortTransferTest : public BenchTest {
     }
 };
 
-TEST_F(BenchShortTransferTest, OnlyTheFirstAnswerBytesArrive) {
+TEST_F(BenchAnswerDeliveryTest, OnlyTheFirstAnswerBytesArrive) {
     void* handle = OpenFirst();
     uint8_t buffer[6];
     std::memset(buffer, 0xEE, sizeof buffer);
@@ -50,7 +51,7 @@ TEST_F(BenchShortTransferTest, OnlyTheFirstAnswerBytesArrive) {
     Dravik_CloseDevice(handle);
 }
 
-TEST_F(BenchShortTransferTest, TheProbeStillActsOnTheCommand) {
+TEST_F(BenchAnswerDeliveryTest, TheProbeStillActsOnTheCommand) {
     void* handle = OpenFirst();
     sim::SimProbe& probe = bench().probe(0);
     probe.swv().start(2000000, 16);
@@ -67,7 +68,7 @@ TEST_F(BenchShortTransferTest, TheProbeStillActsOnTheCommand) {
     Dravik_CloseDevice(handle);
 }
 
-TEST_F(BenchShortTransferTest, ACutAtOrPastTheLengthChangesNothing) {
+TEST_F(BenchAnswerDeliveryTest, ACutAtOrPastTheLengthChangesNothing) {
     void* handle = OpenFirst();
     uint8_t cut[2] = {0xEE, 0xEE}, whole[2] = {0xEE, 0xEE};
     TDeviceRequest mode = Record(0xF5, 0, DRAVIK_DIR_FROM_PROBE, cut, sizeof cut);
@@ -76,6 +77,19 @@ TEST_F(BenchShortTransferTest, ACutAtOrPastTheLengthChangesNothing) {
     mode.buffer = whole;
     EXPECT_EQ(1u, Dravik_SendCommand(handle, &mode, 5000));
     EXPECT_EQ(0, std::memcmp(whole, cut, sizeof cut));
+    Dravik_CloseDevice(handle);
+}
+
+// Found by fuzzing: an empty scripted answer handed memcpy a null source.
+TEST_F(BenchAnswerDeliveryTest, AnEmptyScriptedAnswerLeavesTheBufferAlone) {
+    void* handle = OpenFirst();
+    uint8_t buffer[2] = {0xEE, 0xEE};
+    TDeviceRequest mode = Record(0xF5, 0, DRAVIK_DIR_FROM_PROBE, buffer, sizeof buffer);
+    bench().script(sim::ScriptedAnswer::Bytes({}));
+    EXPECT_EQ(1u, Dravik_SendCommand(handle, &mode, 5000));
+    EXPECT_EQ(0xEE, buffer[0]);
+    EXPECT_EQ(0xEE, buffer[1]);
+    EXPECT_EQ(0u, bench().pendingScripts()) << "the script was used";
     Dravik_CloseDevice(handle);
 }
 
