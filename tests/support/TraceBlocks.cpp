@@ -12,8 +12,8 @@ namespace {
 
 constexpr uint32_t kItmLsr = 0xE0000FB4;
 
-// Units handed to targets; a target may outlive a test, so they are kept until the program ends.
-// One per target built, and only for targets that lack their own.
+// Units handed to targets, one per target that lacked its own; kept until released, since a target
+// may outlive the test that made it.
 std::vector<std::unique_ptr<sim::TraceUnit>>& Units() {
     static std::vector<std::unique_ptr<sim::TraceUnit>> units;
     return units;
@@ -36,6 +36,10 @@ void EnsureTraceBlocks(sim::SimProbe& probe) {
     config.recordPinBytes = false;
     Units().push_back(std::make_unique<sim::TraceUnit>(config));
     target->attach(*Units().back());
+}
+
+void ReleaseTraceBlocks() {
+    Units().clear();
 }
 
 }  // namespace dravik::test

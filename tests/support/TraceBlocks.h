@@ -9,5 +9,8 @@ namespace dravik::test {
 
 // Does nothing when the target already has trace blocks or there is no target.
 void EnsureTraceBlocks(sim::SimProbe& probe);
+// Frees the units handed out so far. Only once no target made before still exists (after the
+// bench was cleared or reset): a long run that makes many targets calls it to stay small.
+void ReleaseTraceBlocks();
 
 }  // namespace dravik::test
