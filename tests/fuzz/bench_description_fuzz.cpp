@@ -10,17 +10,17 @@ namespace dravik::fuzz {
 
 int FuzzBenchDescription(const uint8_t* data, size_t size) {
     sim::Bench& b = sim::bench();
-    b.reset();
+    b.clear();  // an empty bench: no target to build for every input
     const std::string text(reinterpret_cast<const char*>(data), size);
     const std::string error = b.configureFromJson(text);
-    if (!error.empty() && b.probeCount() != 1) {
+    if (!error.empty() && b.probeCount() != 0) {
         std::abort();  // a refused description changes nothing
     }
     // Whatever was taken must be usable: every probe can be looked at.
     for (int i = 0; i < b.probeCount(); ++i) {
         (void)b.probe(i).config.serial.size();
     }
-    b.reset();
+    b.clear();
     return 0;
 }
 
