@@ -2,6 +2,8 @@
 #include <algorithm>
 #include <cstring>
 #include <mutex>
+#include <optional>
+#include <vector>
 
 #include "CommandRegistry.h"
 #include "DravikBench/Bench.h"
@@ -126,7 +128,28 @@ void Deliver(const ScriptedAnswer& answer, TDeviceRequest* request) {
         return;
     }
     const size_t n = std::min<size_t>(answer.data->size(), request->bufferLength);
-    std::memcpy(request->buffer, answer.data->data(), n);
+    if (n != 0) {  // an empty answer's data() may be null, which memcpy must not get
+        std::memcpy(request->buffer, answer.data->data(), n);
+    }
+}
+
+// The buffer an answer is written to, or null when the exchange has none.
+uint8_t* AnswerBuffer(TDeviceRequest* request) {
+    if (request->buffer == nullptr || request->direction == DRAVIK_DIR_TO_PROBE) {
+        return nullptr;
+    }
+    return static_cast<uint8_t*>(request->buffer);
+}
+
+// The fault planned for this exchange. A short transfer only changes how the answer arrives, so it
+// is handed back through `cutAt` and the exchange is answered as usual.
+std::optional<Fault> TakeFault(Bench& b, std::optional<uint32_t>& cutAt) {
+    std::optional<Fault> fault = b.takeFault();
+    if (fault && fault->kind == Fault::Kind::ShortTransfer) {
+        cutAt = fault->value;
+        return std::nullopt;
+    }
+    return fault;
 }
 
 unsigned Send(Bench& b, Call call, uintptr_t handle, TDeviceRequest* request, unsigned timeoutMs,
@@ -141,6 +164,7 @@ unsigned Send(Bench& b, Call call, uintptr_t handle, TDeviceRequest* request, un
     e.timeoutMs = timeoutMs;
     unsigned result = drv::kOk;
     bool answered = false;
+    std::optional<uint32_t> cutAt;  // a short transfer: answer bytes that reach the host
     Bench::Connection* c = b.connection(handle);
     SimProbe* p = c != nullptr ? b.probeById(c->benchId) : nullptr;
     if (request != nullptr) {
@@ -166,7 +190,7 @@ unsigned Send(Bench& b, Call call, uintptr_t handle, TDeviceRequest* request, un
         result = drv::kBadHandle;
     } else if (p == nullptr) {
         result = drv::kDisconnected;
-    } else if (std::optional<Fault> fault = b.takeFault()) {
+    } else if (std::optional<Fault> fault = TakeFault(b, cutAt)) {
         answered = true;
         switch (fault->kind) {
             case Fault::Kind::Transport:
@@ -185,12 +209,19 @@ unsigned Send(Bench& b, Call call, uintptr_t handle, TDeviceRequest* request, un
                 p = nullptr;
                 result = drv::kDisconnected;
                 break;
+            case Fault::Kind::ShortTransfer:
+                break;  // taken apart by TakeFault
         }
     } else if (std::optional<ScriptedAnswer> answer = b.takeScript(request->cdb)) {
         result = answer->transportResult;
         Deliver(*answer, request);
         // Only a bare success leaves the answer to the simulation.
         answered = answer->data.has_value() || result != drv::kOk;
+    }
+    // The host's buffer as it was, for the bytes a short transfer does not reach.
+    std::vector<uint8_t> untouched;
+    if (cutAt && AnswerBuffer(request) != nullptr && *cutAt < request->bufferLength) {
+        untouched.assign(AnswerBuffer(request), AnswerBuffer(request) + request->bufferLength);
     }
     if (!answered && result == drv::kOk && p != nullptr) {
         b.clock.passExchangeLatency();
@@ -199,6 +230,10 @@ unsigned Send(Bench& b, Call call, uintptr_t handle, TDeviceRequest* request, un
         CommandContext ctx{b, *p, *request, static_cast<uint8_t*>(request->buffer),
                            request->bufferLength, now};
         result = Firmware().dispatch(ctx);
+    }
+    if (!untouched.empty()) {
+        std::memcpy(AnswerBuffer(request) + *cutAt, untouched.data() + *cutAt,
+                    untouched.size() - *cutAt);
     }
     if (request != nullptr && request->buffer != nullptr &&
         request->direction != DRAVIK_DIR_TO_PROBE && b.logEnabled()) {

@@ -41,10 +41,18 @@ struct DRAVIK_BENCH_API ScriptedAnswer {
 };
 
 // A fault injected at a chosen exchange.
+//   Transport: the library call returns `value`; the probe sees nothing.
+//   Status: the answer buffer is zeroed and starts with the status word `value`; the probe sees
+//     nothing.
+//   Unplug: the probe is removed from the bench; this and every later exchange with it fail.
+//   ShortTransfer: the probe acts on the command as usual, but only the first `value` bytes of
+//     its answer reach the host's buffer, whose remaining bytes stay as the host had them, and
+//     the call still reports success (a bulk transfer that ended early). Data the host sends is
+//     delivered whole.
 struct Fault {
-    enum class Kind { Transport, Status, Unplug };
+    enum class Kind { Transport, Status, Unplug, ShortTransfer };
     Kind kind = Kind::Transport;
-    uint32_t value = drv::kFailure;  // transport result, or status word
+    uint32_t value = drv::kFailure;  // transport result, status word, or bytes that arrive
 };
 
 // How the real-time clock waits out an exchange's latency.
