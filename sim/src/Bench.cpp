@@ -21,11 +21,18 @@ uint64_t SteadyNowUs() {
 }
 }  // namespace
 
-uint64_t BenchClock::nowUs() const { return manual_ ? manualNowUs_ : SteadyNowUs(); }
+uint64_t BenchClock::nowUs() const {
+    return manual_ ? manualNowUs_ : SteadyNowUs() - epochUs_;
+}
+
+void BenchClock::restart() {
+    *this = BenchClock{};
+    epochUs_ = SteadyNowUs();
+}
 
 void BenchClock::setManual(bool manual) {
     if (manual && !manual_) {
-        manualNowUs_ = SteadyNowUs();  // keep time monotonic across the switch
+        manualNowUs_ = SteadyNowUs() - epochUs_;  // keep time monotonic across the switch
     }
     manual_ = manual;
 }
@@ -115,7 +122,7 @@ void Bench::clear() {
     log_.clear();
     connections_.clear();
     driver = DriverConfig{};
-    clock = BenchClock{};
+    clock.restart();
     logEnabled_ = true;
     exchanges_ = 0;
     freeLibraryCalls_ = 0;
@@ -211,7 +218,9 @@ SimProbe& Bench::probe(int index) {
     return *probes_.at(size_t(index));
 }
 
-int Bench::probeCount() const { return int(probes_.size()); }
+int Bench::probeCount() const {
+    return int(probes_.size());
+}
 
 int Bench::findProbe(const std::string& serial) const {
     for (size_t i = 0; i < probes_.size(); ++i) {

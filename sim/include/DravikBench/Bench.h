@@ -64,7 +64,11 @@ enum class LatencyWait : uint8_t {
 // The bench clock: real time by default; manual for deterministic tests.
 class DRAVIK_BENCH_API BenchClock {
 public:
+    // Microseconds since the bench was last cleared: the targets of a fresh bench start at time 0
+    // together with the clock, so none has to catch up on time that passed before it existed.
     uint64_t nowUs() const;
+    // Time starts again at 0 (real time, no latency); the bench does this when it is cleared.
+    void restart();
     void setManual(bool manual);
     bool manual() const { return manual_; }
     void advance(uint64_t us);  // manual mode only
@@ -84,6 +88,7 @@ private:
     uint64_t nextJitterUs();
 
     bool manual_ = false;
+    uint64_t epochUs_ = 0;
     uint64_t manualNowUs_ = 0;
     uint64_t latencyUs_ = 0;
     uint64_t jitterUs_ = 0;
