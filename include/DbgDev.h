@@ -360,6 +360,9 @@ public:
 private:
     friend struct DbgDevTestPeer;  // tests inspect and preset the members
 
+    // The part both clock setters share: mode check, table lookup and the command.
+    DRAVIK_INTERNAL int ApplyClockSetting(unsigned char com, int clock);
+
     // Data members in their documented order.
     uint32_t m_coreRegs[kCoreRegCacheSize];
     uint32_t m_fpuRegs[kFpuRegCacheSize];

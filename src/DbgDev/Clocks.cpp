@@ -92,6 +92,29 @@ int DbgDev::ConvFreqKHzToComClock(unsigned char com, DbgDev_SwClkT* swClock,
     return DBGDEV_BAD_ARGUMENT;
 }
 
+// Sends a chosen setting, when the probe is in a mode that takes clock commands; an out-of-range
+// setting programs the interface's default.
+int DbgDev::ApplyClockSetting(unsigned char com, int clock) {
+    const int result = Get_CurrentMode();
+    if (result != DBGDEV_OK) {
+        return result;
+    }
+    if (m_probeMode != 1 && m_probeMode != 2) {
+        return DBGDEV_OK;  // applied at the next target connection
+    }
+    const bool swd = com == kComSwd;
+    const int count = swd ? kSwdSettingCount : kJtagSettingCount;
+    const int index =
+        clock >= 0 && clock < count ? clock : (swd ? kSwdFallbackSetting : kJtagFallbackSetting);
+    const ClockSetting& setting = swd ? kSwdSettings[index] : kJtagSettings[index];
+    if (IsGetSetSwitchFreqFwCmdSupport()) {
+        return SetComFreq(com, setting.kHz);
+    }
+    uint8_t answer[2] = {};
+    return Exchange(*this, swd ? cmd::SetSwdClockDivider : cmd::SetJtagClockDivider,
+                    CommandParams().u16(setting.divider), answer);
+}
+
 int DbgDev::SetSwClockFreq(DbgDev_SwClkT clock) {
     if (!m_probeOpen) {
         return DBGDEV_NO_PROBE;
@@ -106,20 +129,7 @@ int DbgDev::SetSwClockFreq(DbgDev_SwClkT clock) {
     m_swdClock = clock;
     // An unknown setting leaves the remembered kHz as it was.
     (void)ConvComClockToFreqKHz(kComSwd, m_swdClock, m_jtagClock, &m_swdFreqKHz);
-    int result = Get_CurrentMode();
-    if (result != DBGDEV_OK) {
-        return result;
-    }
-    if (m_probeMode != 1 && m_probeMode != 2) {
-        return DBGDEV_OK;  // applied at the next target connection
-    }
-    const ClockSetting& setting =
-        kSwdSettings[clock >= 0 && clock < kSwdSettingCount ? clock : kSwdFallbackSetting];
-    if (IsGetSetSwitchFreqFwCmdSupport()) {
-        return SetComFreq(kComSwd, setting.kHz);
-    }
-    uint8_t answer[2] = {};
-    return Exchange(*this, cmd::SetSwdClockDivider, CommandParams().u16(setting.divider), answer);
+    return ApplyClockSetting(kComSwd, clock);
 }
 
 int DbgDev::SetJtagClockFreq(DbgDev_JtagClkT clock) {
@@ -136,20 +146,7 @@ int DbgDev::SetJtagClockFreq(DbgDev_JtagClkT clock) {
     m_jtagClock = clock;
     // An unknown setting leaves the remembered kHz as it was.
     (void)ConvComClockToFreqKHz(kComJtag, m_swdClock, m_jtagClock, &m_jtagFreqKHz);
-    int result = Get_CurrentMode();
-    if (result != DBGDEV_OK) {
-        return result;
-    }
-    if (m_probeMode != 1 && m_probeMode != 2) {
-        return DBGDEV_OK;  // applied at the next target connection
-    }
-    const ClockSetting& setting =
-        kJtagSettings[clock >= 0 && clock < kJtagSettingCount ? clock : kJtagFallbackSetting];
-    if (IsGetSetSwitchFreqFwCmdSupport()) {
-        return SetComFreq(kComJtag, setting.kHz);
-    }
-    uint8_t answer[2] = {};
-    return Exchange(*this, cmd::SetJtagClockDivider, CommandParams().u16(setting.divider), answer);
+    return ApplyClockSetting(kComJtag, clock);
 }
 
 int DbgDev::SetComFreq(unsigned char com, unsigned freqKHz) {
