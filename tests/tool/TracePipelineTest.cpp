@@ -114,6 +114,18 @@ TEST(TracePipeline, CountsOverflowsAndDecodeErrors) {
     EXPECT_EQ(counters.packets, 3u);
 }
 
+TEST(TracePipeline, APacketCutByTheEndOfTheCaptureIsNoDecodeError) {
+    PipelineCounters counters;
+    ItmStream stream;
+    stream.write(1, 4, 7);
+    Bytes bytes = stream.bytes();
+    bytes.resize(bytes.size() - 2);  // the receiver stopped inside the packet
+    run(PipelineConfig{}, bytes, &counters);
+    EXPECT_EQ(counters.decodeErrors, 0u);
+    EXPECT_EQ(counters.packets, 0u);
+    EXPECT_EQ(counters.bytes, 3u);
+}
+
 TEST(TracePipeline, NoPacketIsMadeAcrossAGap) {
     std::ostringstream out;
     PipelineConfig config;

@@ -110,6 +110,9 @@ void TracePipeline::gap(GapCause cause, uint64_t lostBytes, std::optional<uint64
 }
 
 void TracePipeline::finish() {
+    // Stopping the receiver cuts the stream wherever the line was: a packet it leaves unfinished
+    // was not received wrong, so it is not a decode error (the recording keeps its bytes).
+    cutAtEndBytes_ = decoder_.heldBytes();
     endSegment();
 }
 
@@ -138,7 +141,7 @@ bool TracePipeline::flush() {
 
 PipelineCounters TracePipeline::counters() const {
     PipelineCounters counters = counters_;
-    counters.decodeErrors = decoder_.stats().discardedBytes;
+    counters.decodeErrors = decoder_.stats().discardedBytes - cutAtEndBytes_;
     return counters;
 }
 

@@ -102,6 +102,7 @@ class TracePipeline {
     PacketRecordFormatter records_;
     std::vector<TimedPacket> timed_;
     PipelineCounters counters_;
+    uint64_t cutAtEndBytes_ = 0;  // bytes of the packet the end of the capture cut
     std::string failed_;
 };
 
