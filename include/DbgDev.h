@@ -1,6 +1,6 @@
-// The device object: one probe and, through it, one Arm Cortex-M target. Every operation returns an int
-// result code (0 = success, names in DbgDevResult) and never throws. Operations that talk to the probe
-// build one command record each and send it through SendRequestAndAnalyzeStatus.
+// The device object: one probe and, through it, one Arm Cortex-M target. Every operation returns an
+// int result code (0 = success, names in DbgDevResult) and never throws. Operations that talk to
+// the probe build one command record each and send it through SendRequestAndAnalyzeStatus.
 #ifndef DRAVIK_DBGDEV_H
 #define DRAVIK_DBGDEV_H
 
@@ -14,24 +14,24 @@
 // Result codes of DbgDev operations.
 enum DbgDevResult : int {
     DBGDEV_OK = 0,
-    DBGDEV_OPEN_FAILURE = 1,           // probe open failure; TCP connection id not set
-    DBGDEV_EXCHANGE_FAILURE = 3,       // driver library exchange failure
-    DBGDEV_NO_TARGET = 4,              // no target detected; probe not open (breakpoint bulk operations)
-    DBGDEV_NO_FREE_COMPARATOR = 5,     // no free FPB comparator
-    DBGDEV_NO_SOFT_BREAKPOINT = 6,     // no software breakpoint at the address
+    DBGDEV_OPEN_FAILURE = 1,      // probe open failure; TCP connection id not set
+    DBGDEV_EXCHANGE_FAILURE = 3,  // driver library exchange failure
+    DBGDEV_NO_TARGET = 4,         // no target detected; probe not open (breakpoint bulk operations)
+    DBGDEV_NO_FREE_COMPARATOR = 5,  // no free FPB comparator
+    DBGDEV_NO_SOFT_BREAKPOINT = 6,  // no software breakpoint at the address
     DBGDEV_UNKNOWN_JTAG_CHAIN = 7,
     DBGDEV_FIRMWARE_TOO_OLD = 14,
-    DBGDEV_FIRMWARE_NOT_LATEST = 15,   // warning: the probe is open
+    DBGDEV_FIRMWARE_NOT_LATEST = 15,  // warning: the probe is open
     DBGDEV_RESET_NOT_SEEN = 16,
     DBGDEV_HELD_IN_RESET = 17,
     DBGDEV_NOT_HALTED = 18,
-    DBGDEV_PROBE_ERROR = 19,           // another error status; single step not confirmed
+    DBGDEV_PROBE_ERROR = 19,  // another error status; single step not confirmed
     DBGDEV_BAD_ARGUMENT = 20,
     DBGDEV_NOT_SUPPORTED = 21,
     DBGDEV_DFU_EXIT_REFUSED = 23,
     DBGDEV_NO_DESCRIPTION = 24,
     DBGDEV_SERIAL_NOT_FOUND = 25,
-    DBGDEV_NO_PROBE = 26,              // no probe found, or probe not open
+    DBGDEV_NO_PROBE = 26,  // no probe found, or probe not open
     DBGDEV_PLATFORM_NOT_SUPPORTED = 27,
     DBGDEV_NO_PERMISSION = 28,
     DBGDEV_ENUMERATION_FAILURE = 29,
@@ -40,9 +40,9 @@ enum DbgDevResult : int {
     DBGDEV_AP_FAULT = 32,
     DBGDEV_TCP_ID_ERROR = 33,
     DBGDEV_TCP_CLIENTS_TOO_OLD = 34,
-    DBGDEV_SETTINGS_CHANGED = 35,      // probe settings changed by a frequency switch
-    DBGDEV_FREQUENCY_DIFFERS = 36,     // warning: the applied frequency differs from the request
-    DBGDEV_STEP_NOT_SETTLED = 37,      // single step: S_RETIRE_ST kept reading set
+    DBGDEV_SETTINGS_CHANGED = 35,   // probe settings changed by a frequency switch
+    DBGDEV_FREQUENCY_DIFFERS = 36,  // warning: the applied frequency differs from the request
+    DBGDEV_STEP_NOT_SETTLED = 37,   // single step: S_RETIRE_ST kept reading set
 };
 
 // SWD clock settings (value, divider sent to second-generation firmware, kHz).
@@ -71,7 +71,8 @@ enum DbgDev_JtagClkT : int {
     DbgDev_JtagClk140KHz = 6,
 };
 
-// Access-port type given to InitAP; the connection sequence opens the core's debug port with type 1.
+// Access-port type given to InitAP; the connection sequence opens the core's debug port with
+// type 1.
 enum DbgDev_ApTypeT : int {
     DbgDev_ApTypeBasic = 0,
     DbgDev_ApTypeDebug = 1,
@@ -103,8 +104,8 @@ struct DbgDev_TcpServerParamT {
 
 #pragma pack(push, 1)
 struct VERSION {
-    uint8_t dravikVer;     // probe generation
-    uint8_t jtagVer;       // debug firmware version
+    uint8_t dravikVer;  // probe generation
+    uint8_t jtagVer;    // debug firmware version
     uint8_t monowireVer;
     uint16_t usbVendorId;
     uint16_t usbProductId;
@@ -153,7 +154,7 @@ struct SW_BKPT {
 typedef void (*DbgDev_LogSinkT)(void* context, const char* text);
 
 class DRAVIK_API DbgDev {
-public:
+  public:
     // --- construction, discovery, TCP server parameters ---
     explicit DbgDev(TEnumDravikInterface interface);
     virtual ~DbgDev();
@@ -245,7 +246,8 @@ public:
     // Leaves the debug protocol; 21 for apIndex != 0 on firmware without access ports.
     int CloseTarget(int apIndex);
     // OpenDravik then OpenTarget; 15 carried through when the connection succeeds.
-    int OpenDevice(int protocol, const char* path, int connectUnderReset, int instance, int apIndex);
+    int OpenDevice(int protocol, const char* path, int connectUnderReset, int instance,
+                   int apIndex);
     // CloseTarget then CloseDravik; results dropped.
     void CloseDevice(int apIndex);
     // Reads FP_CTRL once per connection: FPB revision and usable comparators (at most 10).
@@ -287,7 +289,8 @@ public:
     // DP/AP registers directly (gate IsDapRegFwCmdSupport: 21; null checked first: 20).
     int ReadDapRegister(int dpOrApPort, unsigned short dapRegister, unsigned* value);
     int WriteDapRegister(int dpOrApPort, unsigned short dapRegister, unsigned value);
-    // Outcome of the last memory transfer; *rwStatus gets answer bytes 4-7 (0 after the short form).
+    // Outcome of the last memory transfer; *rwStatus gets answer bytes 4-7 (0 after the short
+    // form).
     int GetLastReadWriteStatus(unsigned* rwStatus);
 
     // --- memory ---
@@ -308,7 +311,8 @@ public:
                          unsigned* rwStatus, int apIndex);
     // Any address and length, split into primitives in ascending order; ranges past 0xFFFFFFFF are
     // refused (20) before any command. The first failing piece ends the operation.
-    int Read(unsigned address, unsigned char* buffer, unsigned size, unsigned* rwStatus, int apIndex);
+    int Read(unsigned address, unsigned char* buffer, unsigned size, unsigned* rwStatus,
+             int apIndex);
     int Write(unsigned address, const unsigned char* buffer, unsigned size, unsigned* rwStatus,
               int apIndex);
     // True for 0x20000000 to 0x2FFFFFFF.
@@ -357,7 +361,7 @@ public:
     static constexpr unsigned kDriverPathSize = 32768;
     static constexpr unsigned kTcpTextSize = 50;
 
-private:
+  private:
     friend struct DbgDevTestPeer;  // tests inspect and preset the members
 
     // The part both clock setters share: mode check, table lookup and the command.

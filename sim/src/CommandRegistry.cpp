@@ -55,16 +55,24 @@ namespace gate {
 bool FpuAndBoardType(const ProbeConfig& c) {
     return !(c.generation <= 1 || (c.generation == 2 && c.jtagVersion <= 14));
 }
-bool SwitchFreq(const ProbeConfig& c) { return c.generation >= 3; }
+bool SwitchFreq(const ProbeConfig& c) {
+    return c.generation >= 3;
+}
 bool TcpAndAp(const ProbeConfig& c) {
     return !(c.generation == 1 || (c.generation == 2 && c.jtagVersion <= 27));
 }
-bool LedAndDiskName(const ProbeConfig& c) { return TcpAndAp(c); }
+bool LedAndDiskName(const ProbeConfig& c) {
+    return TcpAndAp(c);
+}
 bool VoltageNrstAndSwv(const ProbeConfig& c) {
     return !(c.generation == 1 || (c.generation == 2 && c.jtagVersion <= 12));
 }
-bool SwdClk(const ProbeConfig& c) { return c.generation == 2 && c.jtagVersion >= 22; }
-bool JtagClk(const ProbeConfig& c) { return c.generation == 2 && c.jtagVersion >= 24; }
+bool SwdClk(const ProbeConfig& c) {
+    return c.generation == 2 && c.jtagVersion >= 22;
+}
+bool JtagClk(const ProbeConfig& c) {
+    return c.generation == 2 && c.jtagVersion >= 24;
+}
 bool DapReg(const ProbeConfig& c) {
     return !(c.generation == 1 || (c.generation == 2 && c.jtagVersion <= 23));
 }

@@ -51,7 +51,7 @@ using CommandHandler = unsigned (*)(CommandContext& ctx);
 using FirmwareGate = bool (*)(const ProbeConfig& config);
 
 class CommandRegistry {
-public:
+  public:
     // A command with a sub-command byte (cdb[1]).
     void add(uint8_t cls, uint8_t sub, CommandHandler handler, FirmwareGate gate = nullptr);
     // A class whose cdb[1] is a parameter, not a sub-command.
@@ -61,7 +61,7 @@ public:
 
     unsigned dispatch(CommandContext& ctx) const;
 
-private:
+  private:
     struct Entry {
         CommandHandler handler = nullptr;
         FirmwareGate gate = nullptr;

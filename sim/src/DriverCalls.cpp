@@ -200,8 +200,10 @@ unsigned Send(Bench& b, Call call, uintptr_t handle, TDeviceRequest* request, un
                 if (request->buffer != nullptr && request->direction != DRAVIK_DIR_TO_PROBE) {
                     auto* bytes = static_cast<uint8_t*>(request->buffer);
                     std::memset(bytes, 0, request->bufferLength);
-                    if (request->bufferLength >= 1) bytes[0] = uint8_t(fault->value);
-                    if (request->bufferLength >= 2) bytes[1] = uint8_t(fault->value >> 8);
+                    if (request->bufferLength >= 1)
+                        bytes[0] = uint8_t(fault->value);
+                    if (request->bufferLength >= 2)
+                        bytes[1] = uint8_t(fault->value >> 8);
                 }
                 break;
             case Fault::Kind::Unplug:
@@ -227,8 +229,8 @@ unsigned Send(Bench& b, Call call, uintptr_t handle, TDeviceRequest* request, un
         b.clock.passExchangeLatency();
         const uint64_t now = b.clock.nowUs();
         p->advanceTo(now);
-        CommandContext ctx{b, *p, *request, static_cast<uint8_t*>(request->buffer),
-                           request->bufferLength, now};
+        CommandContext ctx{
+            b, *p, *request, static_cast<uint8_t*>(request->buffer), request->bufferLength, now};
         result = Firmware().dispatch(ctx);
     }
     if (!untouched.empty()) {
@@ -249,7 +251,8 @@ unsigned Send(Bench& b, Call call, uintptr_t handle, TDeviceRequest* request, un
 
 extern "C" {
 
-DRAVIK_DRIVER_API unsigned int Dravik_Reenumerate(TEnumDravikInterface iface, unsigned char option) {
+DRAVIK_DRIVER_API unsigned int Dravik_Reenumerate(TEnumDravikInterface iface,
+                                                  unsigned char option) {
     Bench& b = bench();
     Lock lock(b.mutex());
     b.ensureConfigured();
@@ -260,7 +263,8 @@ DRAVIK_DRIVER_API unsigned int Dravik_Reenumerate(TEnumDravikInterface iface, un
     return e.result;
 }
 
-DRAVIK_DRIVER_API unsigned int Dravik_ReenumerateTcp(TEnumDravikInterface iface, unsigned char option,
+DRAVIK_DRIVER_API unsigned int Dravik_ReenumerateTcp(TEnumDravikInterface iface,
+                                                     unsigned char option,
                                                      const char* serverAddress,
                                                      const char* serverArgs) {
     Bench& b = bench();
@@ -286,8 +290,9 @@ DRAVIK_DRIVER_API unsigned int Dravik_GetNbDevices(TEnumDravikInterface iface) {
     return e.result;
 }
 
-DRAVIK_DRIVER_API unsigned int Dravik_GetDeviceInfo2(TEnumDravikInterface iface, unsigned char index,
-                                                     TDeviceInfo2* info, unsigned int size) {
+DRAVIK_DRIVER_API unsigned int Dravik_GetDeviceInfo2(TEnumDravikInterface iface,
+                                                     unsigned char index, TDeviceInfo2* info,
+                                                     unsigned int size) {
     return Describe(bench(), Call::GetDeviceInfo2, iface, index, info, size);
 }
 
@@ -318,7 +323,8 @@ DRAVIK_DRIVER_API unsigned int Dravik_OpenDevice(TEnumDravikInterface iface, uns
     return e.result;
 }
 
-DRAVIK_DRIVER_API unsigned int Dravik_OpenDeviceTcp(TEnumDravikInterface iface, unsigned int deviceId,
+DRAVIK_DRIVER_API unsigned int Dravik_OpenDeviceTcp(TEnumDravikInterface iface,
+                                                    unsigned int deviceId,
                                                     unsigned char exclusive) {
     Bench& b = bench();
     Lock lock(b.mutex());
@@ -329,7 +335,8 @@ DRAVIK_DRIVER_API unsigned int Dravik_OpenDeviceTcp(TEnumDravikInterface iface, 
     SimProbe* p = nullptr;
     for (int i = 0; i < b.probeCount(); ++i) {
         SimProbe& candidate = b.probe(i);
-        if (candidate.config.iface == DRAVIK_TCP_INTERFACE && candidate.config.deviceId == deviceId) {
+        if (candidate.config.iface == DRAVIK_TCP_INTERFACE &&
+            candidate.config.deviceId == deviceId) {
             p = &candidate;
             e.probe = i;
         }

@@ -7,16 +7,22 @@ bool DbgDev::IsFpuAndBoardTypeFwCmdSupport() const {
     return !(v <= 1 || (v == 2 && j <= 14));
 }
 
-bool DbgDev::IsJtagConnUnderResetFwSupport() const { return IsFpuAndBoardTypeFwCmdSupport(); }
+bool DbgDev::IsJtagConnUnderResetFwSupport() const {
+    return IsFpuAndBoardTypeFwCmdSupport();
+}
 
-bool DbgDev::IsGetSetSwitchFreqFwCmdSupport() const { return m_version.dravikVer > 2; }
+bool DbgDev::IsGetSetSwitchFreqFwCmdSupport() const {
+    return m_version.dravikVer > 2;
+}
 
 bool DbgDev::IsTcpAndApFwCmdSupport() const {
     const unsigned v = m_version.dravikVer, j = m_version.jtagVer;
     return !(v == 1 || (v == 2 && j <= 27));
 }
 
-bool DbgDev::IsLedAndDiskNameFwCmdSupport() const { return IsTcpAndApFwCmdSupport(); }
+bool DbgDev::IsLedAndDiskNameFwCmdSupport() const {
+    return IsTcpAndApFwCmdSupport();
+}
 
 bool DbgDev::IsVoltageNrstAndSwvFwCmdSupport() const {
     const unsigned v = m_version.dravikVer, j = m_version.jtagVer;
@@ -50,8 +56,11 @@ bool DbgDev::IsOldFwVersion() const {
 
 int DbgDev::GetDravikGeneration() const {
     switch (m_version.dravikVer) {
-        case 1: return 1;
-        case 2: return 2;
-        default: return 3;
+        case 1:
+            return 1;
+        case 2:
+            return 2;
+        default:
+            return 3;
     }
 }

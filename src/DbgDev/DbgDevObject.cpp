@@ -81,36 +81,67 @@ void DbgDev::LogTrace(const char* format, ...) {
 
 const char* DbgDev::ResultText(int code) {
     switch (code) {
-        case DBGDEV_OK: return "success";
-        case DBGDEV_OPEN_FAILURE: return "probe open failure, or TCP connection id not set";
-        case DBGDEV_EXCHANGE_FAILURE: return "driver library exchange failure";
-        case DBGDEV_NO_TARGET: return "no target detected, or probe not open";
-        case DBGDEV_NO_FREE_COMPARATOR: return "no free FPB comparator";
-        case DBGDEV_NO_SOFT_BREAKPOINT: return "no software breakpoint at the address";
-        case DBGDEV_UNKNOWN_JTAG_CHAIN: return "unknown JTAG chain";
-        case DBGDEV_FIRMWARE_TOO_OLD: return "probe firmware too old";
-        case DBGDEV_FIRMWARE_NOT_LATEST: return "probe firmware usable but not the latest";
-        case DBGDEV_RESET_NOT_SEEN: return "reset not observed in time";
-        case DBGDEV_HELD_IN_RESET: return "target held under reset";
-        case DBGDEV_NOT_HALTED: return "core not halted after the halt or reset sequence";
-        case DBGDEV_PROBE_ERROR: return "probe reported an error status";
-        case DBGDEV_BAD_ARGUMENT: return "bad argument";
-        case DBGDEV_NOT_SUPPORTED: return "not supported by this firmware or interface";
-        case DBGDEV_DFU_EXIT_REFUSED: return "DFU exit refused";
-        case DBGDEV_NO_DESCRIPTION: return "probe description not available";
-        case DBGDEV_SERIAL_NOT_FOUND: return "serial number not found";
-        case DBGDEV_NO_PROBE: return "no probe found, or probe not open";
-        case DBGDEV_PLATFORM_NOT_SUPPORTED: return "probe not supported on this platform";
-        case DBGDEV_NO_PERMISSION: return "lack of permission during enumeration";
-        case DBGDEV_ENUMERATION_FAILURE: return "enumeration failure";
-        case DBGDEV_AP_IN_USE: return "access port already in use";
-        case DBGDEV_AP_NEW_OWNER: return "became the new owner of the trace access ports";
-        case DBGDEV_AP_FAULT: return "access port fault";
-        case DBGDEV_TCP_ID_ERROR: return "TCP id error";
-        case DBGDEV_TCP_CLIENTS_TOO_OLD: return "several TCP clients on too old firmware";
-        case DBGDEV_SETTINGS_CHANGED: return "probe settings changed by a frequency switch";
-        case DBGDEV_FREQUENCY_DIFFERS: return "applied frequency differs from the request";
-        case DBGDEV_STEP_NOT_SETTLED: return "single step not settled: the core kept executing";
-        default: return "unknown result code";
+        case DBGDEV_OK:
+            return "success";
+        case DBGDEV_OPEN_FAILURE:
+            return "probe open failure, or TCP connection id not set";
+        case DBGDEV_EXCHANGE_FAILURE:
+            return "driver library exchange failure";
+        case DBGDEV_NO_TARGET:
+            return "no target detected, or probe not open";
+        case DBGDEV_NO_FREE_COMPARATOR:
+            return "no free FPB comparator";
+        case DBGDEV_NO_SOFT_BREAKPOINT:
+            return "no software breakpoint at the address";
+        case DBGDEV_UNKNOWN_JTAG_CHAIN:
+            return "unknown JTAG chain";
+        case DBGDEV_FIRMWARE_TOO_OLD:
+            return "probe firmware too old";
+        case DBGDEV_FIRMWARE_NOT_LATEST:
+            return "probe firmware usable but not the latest";
+        case DBGDEV_RESET_NOT_SEEN:
+            return "reset not observed in time";
+        case DBGDEV_HELD_IN_RESET:
+            return "target held under reset";
+        case DBGDEV_NOT_HALTED:
+            return "core not halted after the halt or reset sequence";
+        case DBGDEV_PROBE_ERROR:
+            return "probe reported an error status";
+        case DBGDEV_BAD_ARGUMENT:
+            return "bad argument";
+        case DBGDEV_NOT_SUPPORTED:
+            return "not supported by this firmware or interface";
+        case DBGDEV_DFU_EXIT_REFUSED:
+            return "DFU exit refused";
+        case DBGDEV_NO_DESCRIPTION:
+            return "probe description not available";
+        case DBGDEV_SERIAL_NOT_FOUND:
+            return "serial number not found";
+        case DBGDEV_NO_PROBE:
+            return "no probe found, or probe not open";
+        case DBGDEV_PLATFORM_NOT_SUPPORTED:
+            return "probe not supported on this platform";
+        case DBGDEV_NO_PERMISSION:
+            return "lack of permission during enumeration";
+        case DBGDEV_ENUMERATION_FAILURE:
+            return "enumeration failure";
+        case DBGDEV_AP_IN_USE:
+            return "access port already in use";
+        case DBGDEV_AP_NEW_OWNER:
+            return "became the new owner of the trace access ports";
+        case DBGDEV_AP_FAULT:
+            return "access port fault";
+        case DBGDEV_TCP_ID_ERROR:
+            return "TCP id error";
+        case DBGDEV_TCP_CLIENTS_TOO_OLD:
+            return "several TCP clients on too old firmware";
+        case DBGDEV_SETTINGS_CHANGED:
+            return "probe settings changed by a frequency switch";
+        case DBGDEV_FREQUENCY_DIFFERS:
+            return "applied frequency differs from the request";
+        case DBGDEV_STEP_NOT_SETTLED:
+            return "single step not settled: the core kept executing";
+        default:
+            return "unknown result code";
     }
 }

@@ -18,11 +18,10 @@ int DbgDev::EnumerateDevInterfaceIfRequired(const char* path, int* count, int fo
     int result = DBGDEV_OK;
     if (!m_enumerated || force == 1) {
         const unsigned char optionByte = static_cast<unsigned char>(option);
-        const unsigned r =
-            m_interface == DRAVIK_TCP_INTERFACE
-                ? Dravik_ReenumerateTcp(m_interface, optionByte, m_tcpServerAddress,
-                                        m_tcpServerCmdArgs)
-                : Dravik_Reenumerate(m_interface, optionByte);
+        const unsigned r = m_interface == DRAVIK_TCP_INTERFACE
+                               ? Dravik_ReenumerateTcp(m_interface, optionByte, m_tcpServerAddress,
+                                                       m_tcpServerCmdArgs)
+                               : Dravik_Reenumerate(m_interface, optionByte);
         if (r == DRAVIK_DRV_TCP_ERROR_1 || r == DRAVIK_DRV_TCP_ERROR_2) {
             LogTrace("Error (0x%06lx) during Dravik enumeration through TCP",
                      static_cast<unsigned long>(r));
@@ -92,7 +91,9 @@ int DbgDev::GetDeviceInfo(int index, TDeviceInfo* info, unsigned size) {
                     "Bad parameter in GetDeviceInfo (NULL pointer)", Dravik_GetDeviceInfo);
 }
 
-void DbgDev::SetOpenModeExclusive(bool exclusive) { m_openExclusive = exclusive; }
+void DbgDev::SetOpenModeExclusive(bool exclusive) {
+    m_openExclusive = exclusive;
+}
 
 namespace {
 // Appends `text` to the 50-byte field, keeping at most 49 characters and a terminator.

@@ -1,6 +1,6 @@
 // The one table of probe commands: class, sub-command, command-block length, data direction, answer
-// length and whether the answer starts with a status word. Operations name a row and add parameters;
-// no operation fills the bytes of a record by hand.
+// length and whether the answer starts with a status word. Operations name a row and add
+// parameters; no operation fills the bytes of a record by hand.
 #ifndef DRAVIK_PROBE_COMMANDS_H
 #define DRAVIK_PROBE_COMMANDS_H
 
@@ -13,13 +13,13 @@ namespace dravik {
 enum class Dir : uint8_t { ToProbe = 0, FromProbe = 1, TraceStream = 3 };
 
 struct ProbeCommand {
-    uint8_t cls;          // cdb[0]; 0 for the trace read, which has no command block
-    uint8_t sub;          // cdb[1]
-    bool hasSub;          // some class commands have no sub-command byte
-    uint8_t cdbLength;    // 10, or 0 for the trace read and the LED/disk/AP commands
+    uint8_t cls;        // cdb[0]; 0 for the trace read, which has no command block
+    uint8_t sub;        // cdb[1]
+    bool hasSub;        // some class commands have no sub-command byte
+    uint8_t cdbLength;  // 10, or 0 for the trace read and the LED/disk/AP commands
     Dir dir;
-    uint32_t length;      // fixed data length; kVariableLength when given per call
-    bool statusWord;      // the first two answer bytes are checked as a status word
+    uint32_t length;  // fixed data length; kVariableLength when given per call
+    bool statusWord;  // the first two answer bytes are checked as a status word
 };
 
 constexpr uint32_t kVariableLength = 0xFFFFFFFFu;
@@ -80,7 +80,7 @@ constexpr ProbeCommand ReadTrace{0x00, 0x00, false, 0, Dir::TraceStream, kVariab
 
 // Command-block parameters after the class and sub-command bytes; multi-byte values little-endian.
 class CommandParams {
-public:
+  public:
     CommandParams& u8(uint32_t value) {
         if (size_ < sizeof(bytes_)) {
             bytes_[size_++] = static_cast<uint8_t>(value);
@@ -92,21 +92,23 @@ public:
     const uint8_t* data() const { return bytes_; }
     unsigned size() const { return size_; }
 
-private:
+  private:
     uint8_t bytes_[14] = {};
     unsigned size_ = 0;
 };
 
-// Builds the zero-filled heap record for `command`, sends it through the device object's transport and
-// frees it. `data` is the answer buffer or the data to send; `length` overrides the table's length for
-// variable-length commands.
+// Builds the zero-filled heap record for `command`, sends it through the device object's transport
+// and frees it. `data` is the answer buffer or the data to send; `length` overrides the table's
+// length for variable-length commands.
 int Exchange(DbgDev& dev, const ProbeCommand& command, const CommandParams& params, void* data,
              uint32_t length = kVariableLength);
 
 inline uint32_t LoadLe32(const uint8_t* p) {
     return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
 }
-inline uint16_t LoadLe16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
+inline uint16_t LoadLe16(const uint8_t* p) {
+    return uint16_t(p[0] | p[1] << 8);
+}
 
 }  // namespace dravik
 

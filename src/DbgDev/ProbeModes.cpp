@@ -28,17 +28,23 @@ int DbgDev::DFU_Exit() {
     return Exchange(*this, cmd::DfuExit, CommandParams(), nullptr);
 }
 
-int DbgDev::Monowire_Enter() { return Exchange(*this, cmd::MonowireEnter, CommandParams(), nullptr); }
+int DbgDev::Monowire_Enter() {
+    return Exchange(*this, cmd::MonowireEnter, CommandParams(), nullptr);
+}
 
-int DbgDev::Monowire_Exit() { return Exchange(*this, cmd::MonowireExit, CommandParams(), nullptr); }
+int DbgDev::Monowire_Exit() {
+    return Exchange(*this, cmd::MonowireExit, CommandParams(), nullptr);
+}
 
 int DbgDev::JTAG_Enter(int protocol) {
     uint8_t answer[2] = {};
-    return Exchange(*this, cmd::JtagEnter, CommandParams().u8(protocol == 1 ? kEnterSwd : kEnterJtag),
-                    answer);
+    return Exchange(*this, cmd::JtagEnter,
+                    CommandParams().u8(protocol == 1 ? kEnterSwd : kEnterJtag), answer);
 }
 
-int DbgDev::JTAG_Exit() { return Exchange(*this, cmd::JtagExit, CommandParams(), nullptr); }
+int DbgDev::JTAG_Exit() {
+    return Exchange(*this, cmd::JtagExit, CommandParams(), nullptr);
+}
 
 int DbgDev::ReadIdCodes(unsigned* first, unsigned* second) {
     uint8_t answer[12] = {};
@@ -62,9 +68,9 @@ int DbgDev::InitAP(int apIndex, DbgDev_ApTypeT type) {
         return DBGDEV_BAD_ARGUMENT;
     }
     uint8_t answer[2] = {};
-    return Exchange(*this, cmd::InitAp,
-                    CommandParams().u8(static_cast<uint32_t>(apIndex)).u8(static_cast<uint32_t>(type)),
-                    answer);
+    return Exchange(
+        *this, cmd::InitAp,
+        CommandParams().u8(static_cast<uint32_t>(apIndex)).u8(static_cast<uint32_t>(type)), answer);
 }
 
 int DbgDev::CloseDbgAP(int apIndex) {
@@ -72,5 +78,6 @@ int DbgDev::CloseDbgAP(int apIndex) {
         return DBGDEV_NOT_SUPPORTED;
     }
     uint8_t answer[2] = {};
-    return Exchange(*this, cmd::CloseAp, CommandParams().u8(static_cast<uint32_t>(apIndex)), answer);
+    return Exchange(*this, cmd::CloseAp, CommandParams().u8(static_cast<uint32_t>(apIndex)),
+                    answer);
 }

@@ -81,27 +81,30 @@ int DbgDev::OpenDravik(const char* path, int index, unsigned tcpDeviceId) {
     }
     const int v = m_version.dravikVer, j = m_version.jtagVer;
     if (v == 1 && static_cast<unsigned>(j) < kMinV1Jtag) {
-        LogTrace("The detected Orvane firmware version (V1.J%d) is too old for the PC software "
-                 "(V1.J%d min expected): use DravikUpgrade.exe",
-                 j, static_cast<int>(kMinV1Jtag));
+        LogTrace(
+            "The detected Orvane firmware version (V1.J%d) is too old for the PC software "
+            "(V1.J%d min expected): use DravikUpgrade.exe",
+            j, static_cast<int>(kMinV1Jtag));
         return DBGDEV_FIRMWARE_TOO_OLD;
     }
     if (m_interface == DRAVIK_TCP_INTERFACE && !IsTcpAndApFwCmdSupport()) {
         unsigned clients = 0;
         const int r = GetNumOfDeviceClientsTcp(&clients, m_tcpConnectionId);
         if (r != DBGDEV_OK || clients > 1) {
-            LogTrace("%d TCP clients: The detected Orvane firmware version (V%d.J%d) is too old to use "
-                     "several clients on shareable Dravik TCP (V2.J%d min expected): use "
-                     "DravikUpgrade.exe",
-                     static_cast<int>(clients), v, j, static_cast<int>(kMultiClientJtag));
+            LogTrace(
+                "%d TCP clients: The detected Orvane firmware version (V%d.J%d) is too old to use "
+                "several clients on shareable Dravik TCP (V2.J%d min expected): use "
+                "DravikUpgrade.exe",
+                static_cast<int>(clients), v, j, static_cast<int>(kMultiClientJtag));
             return DBGDEV_TCP_CLIENTS_TOO_OLD;
         }
         return DBGDEV_FIRMWARE_NOT_LATEST;
     }
     if (IsOldFwVersion()) {
-        LogTrace("The detected Orvane firmware version (V%d.J%d) is compatible with PC software but "
-                 "is not the most recent one",
-                 v, j);
+        LogTrace(
+            "The detected Orvane firmware version (V%d.J%d) is compatible with PC software but "
+            "is not the most recent one",
+            v, j);
         return DBGDEV_FIRMWARE_NOT_LATEST;
     }
     return DBGDEV_OK;
@@ -140,8 +143,9 @@ int DbgDev::OpenDravik(const char* path, const char* serialNumber, int strict) {
         }
     }
     if (strict == 0 && m_deviceCount == 1) {
-        LogTrace("Dravik serial number (%s) not found; opening the (lonely) connected Dravik (SN=%s)",
-                 serialNumber, serial);
+        LogTrace(
+            "Dravik serial number (%s) not found; opening the (lonely) connected Dravik (SN=%s)",
+            serialNumber, serial);
         return OpenDravik(path, 0, tcpDeviceId);
     }
     LogTrace("Dravik serial number (%s) not found; can not open.", serialNumber);

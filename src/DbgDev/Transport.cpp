@@ -28,7 +28,8 @@ int DbgDev::SendRequestAndAnalyzeStatus(TDeviceRequest* request, const unsigned 
     unsigned result;
     if (m_interface == DRAVIK_TCP_INTERFACE) {
         if (m_tcpConnectionId == 0) {
-            LogTrace(" GetDeviceInfo2/OpenDevice must be called before sending command via dravik-TCP ");
+            LogTrace(
+                " GetDeviceInfo2/OpenDevice must be called before sending command via dravik-TCP ");
             return DBGDEV_OPEN_FAILURE;
         }
         result = Dravik_SendCommandTcp(m_tcpConnectionId, request, kExchangeTimeoutMs);
@@ -37,12 +38,13 @@ int DbgDev::SendRequestAndAnalyzeStatus(TDeviceRequest* request, const unsigned 
     }
     const unsigned char* cdb = request->cdb;
     if (result != DRAVIK_DRV_OK) {
-        LogTrace("USB communication error (%d) after target cmd %02hX %02hX %02hX %02hX %02hX %02hX "
-                 "%02hX %02hX %02hX %02hX",
-                 static_cast<int>(result), (unsigned short)cdb[0], (unsigned short)cdb[1],
-                 (unsigned short)cdb[2], (unsigned short)cdb[3], (unsigned short)cdb[4],
-                 (unsigned short)cdb[5], (unsigned short)cdb[6], (unsigned short)cdb[7],
-                 (unsigned short)cdb[8], (unsigned short)cdb[9]);
+        LogTrace(
+            "USB communication error (%d) after target cmd %02hX %02hX %02hX %02hX %02hX %02hX "
+            "%02hX %02hX %02hX %02hX",
+            static_cast<int>(result), (unsigned short)cdb[0], (unsigned short)cdb[1],
+            (unsigned short)cdb[2], (unsigned short)cdb[3], (unsigned short)cdb[4],
+            (unsigned short)cdb[5], (unsigned short)cdb[6], (unsigned short)cdb[7],
+            (unsigned short)cdb[8], (unsigned short)cdb[9]);
         return DBGDEV_EXCHANGE_FAILURE;
     }
     if (status == nullptr) {
@@ -83,17 +85,19 @@ int DbgDev::SendRequestAndAnalyzeStatus(TDeviceRequest* request, const unsigned 
             LogTrace("TCP ID error: 0x%02hx", word);
             return DBGDEV_TCP_ID_ERROR;
         case 0x0040:
-            LogTrace("Some Dravik settings have been automatically modified during the Dravik freq "
-                     "switch: 0x%02hx",
-                     word);
+            LogTrace(
+                "Some Dravik settings have been automatically modified during the Dravik freq "
+                "switch: 0x%02hx",
+                word);
             return DBGDEV_SETTINGS_CHANGED;
         default:
-            LogTrace("Error (0x%hx) after target cmd %02hX %02hX %02hX %02hX %02hX %02hX %02hX %02hX "
-                     "%02hX %02hX",
-                     word, (unsigned short)cdb[0], (unsigned short)cdb[1], (unsigned short)cdb[2],
-                     (unsigned short)cdb[3], (unsigned short)cdb[4], (unsigned short)cdb[5],
-                     (unsigned short)cdb[6], (unsigned short)cdb[7], (unsigned short)cdb[8],
-                     (unsigned short)cdb[9]);
+            LogTrace(
+                "Error (0x%hx) after target cmd %02hX %02hX %02hX %02hX %02hX %02hX %02hX %02hX "
+                "%02hX %02hX",
+                word, (unsigned short)cdb[0], (unsigned short)cdb[1], (unsigned short)cdb[2],
+                (unsigned short)cdb[3], (unsigned short)cdb[4], (unsigned short)cdb[5],
+                (unsigned short)cdb[6], (unsigned short)cdb[7], (unsigned short)cdb[8],
+                (unsigned short)cdb[9]);
             return DBGDEV_PROBE_ERROR;
     }
 }

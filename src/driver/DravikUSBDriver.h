@@ -9,8 +9,8 @@
 extern "C" {
 #endif
 
-// Interface kind: 2 reaches probes through the TCP probe server; every other value is a USB interface
-// and is passed through unchanged.
+// Interface kind: 2 reaches probes through the TCP probe server; every other value is a USB
+// interface and is passed through unchanged.
 typedef enum TEnumDravikInterface {
     DRAVIK_USB_INTERFACE = 0,
     DRAVIK_USB_INTERFACE_ALT = 1,
@@ -32,20 +32,20 @@ typedef enum TEnumDravikInterface {
 
 #pragma pack(push, 1)
 typedef struct TDeviceRequest {
-    unsigned char cdbLength;     // 10 for commands, 0 for the trace read and a few debug commands
-    unsigned char cdb[16];       // class, sub-command, parameters (little-endian)
-    unsigned char direction;     // DRAVIK_DIR_*
-    void* buffer;                // answer buffer, or data to send
-    unsigned int bufferLength;   // bytes to move
-    unsigned char senseLength;   // always 14
-    unsigned char sense[16];     // zero on sending, never read
+    unsigned char cdbLength;    // 10 for commands, 0 for the trace read and a few debug commands
+    unsigned char cdb[16];      // class, sub-command, parameters (little-endian)
+    unsigned char direction;    // DRAVIK_DIR_*
+    void* buffer;               // answer buffer, or data to send
+    unsigned int bufferLength;  // bytes to move
+    unsigned char senseLength;  // always 14
+    unsigned char sense[16];    // zero on sending, never read
 } TDeviceRequest;
 
 typedef struct TDeviceInfo2 {
-    unsigned int deviceId;       // on TCP, the id used to open, send, close and count clients
-    char serialNumber[32];       // NUL-terminated when the driver library terminates it
-    unsigned short vendorId;     // first 16-bit identifier
-    unsigned short productId;    // second 16-bit identifier
+    unsigned int deviceId;     // on TCP, the id used to open, send, close and count clients
+    char serialNumber[32];     // NUL-terminated when the driver library terminates it
+    unsigned short vendorId;   // first 16-bit identifier
+    unsigned short productId;  // second 16-bit identifier
     unsigned char reserved;
 } TDeviceInfo2;
 
@@ -87,17 +87,20 @@ _Static_assert(sizeof(TDeviceInfo) == 32805, "long description record");
 #endif
 
 DRAVIK_DRIVER_API unsigned int Dravik_Reenumerate(TEnumDravikInterface iface, unsigned char option);
-DRAVIK_DRIVER_API unsigned int Dravik_ReenumerateTcp(TEnumDravikInterface iface, unsigned char option,
-                                                     const char* serverAddress, const char* serverArgs);
+DRAVIK_DRIVER_API unsigned int Dravik_ReenumerateTcp(TEnumDravikInterface iface,
+                                                     unsigned char option,
+                                                     const char* serverAddress,
+                                                     const char* serverArgs);
 DRAVIK_DRIVER_API unsigned int Dravik_GetNbDevices(TEnumDravikInterface iface);
-DRAVIK_DRIVER_API unsigned int Dravik_GetDeviceInfo2(TEnumDravikInterface iface, unsigned char index,
-                                                     TDeviceInfo2* info, unsigned int size);
+DRAVIK_DRIVER_API unsigned int Dravik_GetDeviceInfo2(TEnumDravikInterface iface,
+                                                     unsigned char index, TDeviceInfo2* info,
+                                                     unsigned int size);
 DRAVIK_DRIVER_API unsigned int Dravik_GetDeviceInfo(TEnumDravikInterface iface, unsigned char index,
                                                     TDeviceInfo* info, unsigned int size);
 DRAVIK_DRIVER_API unsigned int Dravik_OpenDevice(TEnumDravikInterface iface, unsigned char index,
                                                  unsigned char exclusive, void** handle);
-DRAVIK_DRIVER_API unsigned int Dravik_OpenDeviceTcp(TEnumDravikInterface iface, unsigned int deviceId,
-                                                    unsigned char exclusive);
+DRAVIK_DRIVER_API unsigned int Dravik_OpenDeviceTcp(TEnumDravikInterface iface,
+                                                    unsigned int deviceId, unsigned char exclusive);
 DRAVIK_DRIVER_API unsigned int Dravik_SendCommand(void* handle, TDeviceRequest* request,
                                                   unsigned int timeoutMs);
 DRAVIK_DRIVER_API unsigned int Dravik_SendCommandTcp(unsigned int deviceId, TDeviceRequest* request,

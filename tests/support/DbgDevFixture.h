@@ -16,20 +16,20 @@ namespace dravik::test {
 
 // Collects the texts a device object hands to LogTrace.
 class LogCapture {
-public:
+  public:
     void attach(DbgDev& dev) { dev.SetLogSink(&LogCapture::Sink, this); }
     const std::vector<std::string>& lines() const { return lines_; }
     bool contains(const std::string& text) const;
     std::string last() const { return lines_.empty() ? std::string() : lines_.back(); }
     void clear() { lines_.clear(); }
 
-private:
+  private:
     static void Sink(void* context, const char* text);
     std::vector<std::string> lines_;
 };
 
 class BenchTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override;
     void TearDown() override;
 

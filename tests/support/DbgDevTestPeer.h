@@ -4,8 +4,10 @@
 #include "DbgDev.h"
 
 struct DbgDevTestPeer {
-#define DRAVIK_PEER_MEMBER(name) \
-    static auto& name(DbgDev& d) { return d.m_##name; }
+#define DRAVIK_PEER_MEMBER(name)   \
+    static auto& name(DbgDev& d) { \
+        return d.m_##name;         \
+    }
     DRAVIK_PEER_MEMBER(coreRegs)
     DRAVIK_PEER_MEMBER(fpuRegs)
     DRAVIK_PEER_MEMBER(probeOpen)

@@ -99,9 +99,10 @@ ExpectedCommand Trace(uint32_t length) {
         const bool same = have && want && Matches(expected[i], *sends[i]);
         ok = ok && same;
         report += same ? "   " : ">> ";
-        report += "#" + std::to_string(i) + " expected: " +
-                  (want ? Describe(expected[i]) : std::string("(nothing)")) + "\n";
-        report += "      got:      " + (have ? Describe(*sends[i]) : std::string("(nothing)")) + "\n";
+        report += "#" + std::to_string(i) +
+                  " expected: " + (want ? Describe(expected[i]) : std::string("(nothing)")) + "\n";
+        report +=
+            "      got:      " + (have ? Describe(*sends[i]) : std::string("(nothing)")) + "\n";
     }
     if (ok) {
         return ::testing::AssertionSuccess();

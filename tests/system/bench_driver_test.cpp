@@ -1,4 +1,5 @@
-// The virtual probe bench as a driver library: the 13 calls, scripted answers, faults, the wire log.
+// The virtual probe bench as a driver library: the 13 calls, scripted answers, faults, the wire
+// log.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -15,7 +16,7 @@ using sim::Fault;
 using sim::ScriptedAnswer;
 
 class BenchDriverTest : public BenchTest {
-protected:
+  protected:
     void* OpenFirst(unsigned char exclusive = 0) {
         EXPECT_EQ(1u, Dravik_Reenumerate(DRAVIK_USB_INTERFACE, 0));
         void* handle = nullptr;

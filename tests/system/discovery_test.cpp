@@ -1,5 +1,5 @@
-// Probe discovery: enumeration states, description records, the TCP server parameters and the client
-// count, construction and destruction of the device object.
+// Probe discovery: enumeration states, description records, the TCP server parameters and the
+// client count, construction and destruction of the device object.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -13,7 +13,7 @@ namespace {
 using sim::Call;
 
 class DiscoveryTest : public BenchTest {
-protected:
+  protected:
     unsigned Count(Call call) const {
         unsigned n = 0;
         for (const auto& e : sim::bench().log()) {
@@ -173,7 +173,8 @@ TEST_F(DiscoveryTest, DriverPathIsKeptOnlyAtTheFirstEnumeration) {
     DbgDev& other = MakeDevice();
     other.EnumerateDevInterface(nullptr, &count, 0);
     other.EnumerateDevInterface("/opt/later", &count, 0);
-    EXPECT_STREQ("", DbgDevTestPeer::driverPath(other)) << "a first null path leaves it empty for good";
+    EXPECT_STREQ("", DbgDevTestPeer::driverPath(other))
+        << "a first null path leaves it empty for good";
 }
 
 TEST_F(DiscoveryTest, LongDriverPathIsCutAndTerminated) {
@@ -233,8 +234,8 @@ TEST_F(DiscoveryTest, TcpServerParameterTexts) {
         {3, "h", "p", "-b", 0, "@h:p", "-b"},
         {3, "", "7184", "", 0, ":7184", ""},
         {3, "host", "", nullptr, 0, "@host", "-a"},
-        {4, longHost.c_str(), "1", nullptr, 0,
-         "@hhhhhhhhhhhhhhhhhhhhhhhhhhhhhhhhhhhhhhhhhhhhhhhh", "-a"},
+        {4, longHost.c_str(), "1", nullptr, 0, "@hhhhhhhhhhhhhhhhhhhhhhhhhhhhhhhhhhhhhhhhhhhhhhhh",
+         "-a"},
         {2, "h", "p", "x", DBGDEV_BAD_ARGUMENT, "untouched", "untouched"},
     };
     for (const Row& row : rows) {
@@ -271,8 +272,8 @@ TEST_F(DiscoveryTest, TcpClientCount) {
 }
 
 TEST_F(DiscoveryTest, ResultTextsNameEveryCode) {
-    for (int code : {0, 1, 3, 4, 5, 6, 7, 14, 15, 16, 17, 18, 19, 20, 21, 23, 24, 25, 26, 27, 28, 29,
-                     30, 31, 32, 33, 34, 35, 36}) {
+    for (int code : {0,  1,  3,  4,  5,  6,  7,  14, 15, 16, 17, 18, 19, 20, 21,
+                     23, 24, 25, 26, 27, 28, 29, 30, 31, 32, 33, 34, 35, 36}) {
         EXPECT_STRNE("unknown result code", DbgDev::ResultText(code)) << code;
     }
     EXPECT_STREQ("unknown result code", DbgDev::ResultText(2));

@@ -4,16 +4,16 @@
 #include <cstring>
 #include <string>
 
+#include <cstdio>
 #include "DbgDevFixture.h"
 #include "DravikTrace.h"
 #include "InterfaceText.h"
-#include <cstdio>
 
 namespace dravik::test {
 namespace {
 
 class InterfaceMessagesTest : public BenchTest {
-protected:
+  protected:
     void TearDown() override {
         DravikCloseDevice();
         BenchTest::TearDown();

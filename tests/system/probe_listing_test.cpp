@@ -12,7 +12,7 @@ namespace dravik::test {
 namespace {
 
 class ProbeListingTest : public BenchTest {
-protected:
+  protected:
     void TearDown() override {
         DravikCloseDevice();
         BenchTest::TearDown();
@@ -47,7 +47,8 @@ TEST_F(ProbeListingTest, CapacityExactlyOneMoreThanTheLineLeavesTheBufferUntouch
     EXPECT_EQ(0, size);
     EXPECT_EQ(0, count);
     EXPECT_TRUE(std::all_of(list, list + sizeof list, [](char c) { return c == '#'; }));
-    EXPECT_STREQ("Device information could not be written to return buffer, ignoring", g_warningMsg);
+    EXPECT_STREQ("Device information could not be written to return buffer, ignoring",
+                 g_warningMsg);
 
     std::memset(list, '#', sizeof list);
     size = line + 2;
@@ -59,9 +60,9 @@ TEST_F(ProbeListingTest, CapacityExactlyOneMoreThanTheLineLeavesTheBufferUntouch
 
 TEST_F(ProbeListingTest, ALaterShorterLineStillFits) {
     bench().clear();
-    bench().addProbe(Probe("A1", 1, 2));                          // "A1\t2\t1\n": 7
+    bench().addProbe(Probe("A1", 1, 2));                             // "A1\t2\t1\n": 7
     bench().addProbe(Probe("LONG-SERIAL-NUMBER-0123456789", 3, 4));  // 36
-    bench().addProbe(Probe("C3", 5, 6));                          // 7
+    bench().addProbe(Probe("C3", 5, 6));                             // 7
     char list[64];
     int size = 20, count = -1;
     EXPECT_EQ(-1, DravikEnumerateDevices(nullptr, list, &size, &count));

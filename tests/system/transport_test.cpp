@@ -71,9 +71,8 @@ TEST_F(TransportTest, TransportFailureWinsOverAGoodStatusInTheBuffer) {
     unsigned value = 7;
     EXPECT_EQ(DBGDEV_EXCHANGE_FAILURE, dev.ReadDebugRegister(0xE000ED00, &value, 0));
     EXPECT_EQ(7u, value);
-    EXPECT_EQ(
-        "USB communication error (4660) after target cmd F2 36 00 ED 00 E0 00 00 00 00",
-        log_.last());
+    EXPECT_EQ("USB communication error (4660) after target cmd F2 36 00 ED 00 E0 00 00 00 00",
+              log_.last());
 }
 
 TEST_F(TransportTest, NullStatusAcceptsAnyAnswerAfterAGoodTransfer) {
@@ -145,13 +144,14 @@ TEST_F(TransportTest, CommandTableRowsAreConsistent) {
         EXPECT_EQ(0, c->cdbLength) << std::hex << unsigned(c->sub);
     }
     for (const ProbeCommand* c :
-         {&ReadMemory32, &WriteMemory32, &ReadMemory8, &WriteMemory8, &JtagExit, &JtagEnter,
-          &ReadIdCodes, &ResetSystem, &ReadRegister, &WriteRegister, &WriteDebugRegister,
-          &ReadDebugRegister, &SetFlashPatch, &ClearFlashPatch, &ReadAllRegisters, &LastRwStatus,
-          &TargetHardReset, &ReadFpuRegisters, &LastRwStatusLong, &StartSwv, &StopSwv,
-          &SwvPendingCount, &SetSwdClockDivider, &SetJtagClockDivider, &ReadDapRegister,
-          &WriteDapRegister, &ReadMemory16, &WriteMemory16, &SetComFreq, &GetComFreq,
-          &SwitchFreq}) {
+         {&ReadMemory32,    &WriteMemory32,    &ReadMemory8,        &WriteMemory8,
+          &JtagExit,        &JtagEnter,        &ReadIdCodes,        &ResetSystem,
+          &ReadRegister,    &WriteRegister,    &WriteDebugRegister, &ReadDebugRegister,
+          &SetFlashPatch,   &ClearFlashPatch,  &ReadAllRegisters,   &LastRwStatus,
+          &TargetHardReset, &ReadFpuRegisters, &LastRwStatusLong,   &StartSwv,
+          &StopSwv,         &SwvPendingCount,  &SetSwdClockDivider, &SetJtagClockDivider,
+          &ReadDapRegister, &WriteDapRegister, &ReadMemory16,       &WriteMemory16,
+          &SetComFreq,      &GetComFreq,       &SwitchFreq}) {
         EXPECT_EQ(10, c->cdbLength) << std::hex << unsigned(c->sub);
         EXPECT_EQ(0xF2, c->cls);
     }

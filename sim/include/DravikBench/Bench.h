@@ -20,8 +20,6 @@
 #include "DravikBench/SimProbe.h"
 #include "DravikBench/WireLog.h"
 
-
-
 namespace dravik::sim {
 
 // An answer a test puts in place of the simulated one.
@@ -63,7 +61,7 @@ enum class LatencyWait : uint8_t {
 
 // The bench clock: real time by default; manual for deterministic tests.
 class DRAVIK_BENCH_API BenchClock {
-public:
+  public:
     // Microseconds since the bench was last cleared: the targets of a fresh bench start at time 0
     // together with the clock, so none has to catch up on time that passed before it existed.
     uint64_t nowUs() const;
@@ -84,7 +82,7 @@ public:
     // Lets one exchange's latency pass; used by the driver calls.
     void passExchangeLatency();
 
-private:
+  private:
     uint64_t nextJitterUs();
 
     bool manual_ = false;
@@ -97,7 +95,7 @@ private:
 };
 
 class DRAVIK_BENCH_API Bench {
-public:
+  public:
     // --- probes ---
     // Removes every probe and every setting (an empty bench, not the default one).
     void clear();
@@ -166,7 +164,7 @@ public:
     void countExchange() { ++exchanges_; }
     void countFreeLibrary() { ++freeLibraryCalls_; }
 
-private:
+  private:
     void configureFromEnvironment();
 
     std::recursive_mutex mutex_;

@@ -15,19 +15,19 @@ namespace dravik::sim {
 // Status words the simulated firmware answers.
 namespace status {
 constexpr uint16_t kOk = 0x0080;
-constexpr uint16_t kNoTarget = 0x0005;          // target absent at debug entry
+constexpr uint16_t kNoTarget = 0x0005;  // target absent at debug entry
 constexpr uint16_t kIdcodeError = 0x0009;
 constexpr uint16_t kUnknownJtagChain = 0x0004;
 constexpr uint16_t kWriteVerifyError = 0x000D;  // core register write verification failed
 constexpr uint16_t kApInUse = 0x001B;
 constexpr uint16_t kApNewOwner = 0x001C;
 constexpr uint16_t kApBadIndex = 0x001D;
-constexpr uint16_t kApFault = 0x0011;            // also: the target's bus refused an access
+constexpr uint16_t kApFault = 0x0011;  // also: the target's bus refused an access
 constexpr uint16_t kTcpIdError = 0x0030;
 constexpr uint16_t kSettingsChanged = 0x0040;
-constexpr uint16_t kGenericError = 0x0081;       // also: core not halted, no such register
-constexpr uint16_t kUnknownCommand = 0x0082;    // what firmware answers to a command it lacks
-constexpr uint16_t kWrongMode = 0x0083;         // a debug command outside debug mode
+constexpr uint16_t kGenericError = 0x0081;    // also: core not halted, no such register
+constexpr uint16_t kUnknownCommand = 0x0082;  // what firmware answers to a command it lacks
+constexpr uint16_t kWrongMode = 0x0083;       // a debug command outside debug mode
 }  // namespace status
 
 // Driver library results the bench gives besides the documented ones.
@@ -47,9 +47,9 @@ struct ProbeConfig {
     // Identity and description record.
     std::string serial = "DRAVIK-BENCH-0001";
     TEnumDravikInterface iface = DRAVIK_USB_INTERFACE;
-    uint16_t infoVendorId = DRAVIK_USB_VENDOR_ID;  // first 16-bit identifier of the record
-    uint16_t infoProductId = DRAVIK_PRODUCT_ID_V3; // second 16-bit identifier
-    uint32_t deviceId = 0;                         // TCP device id; 0 = assigned by the bench
+    uint16_t infoVendorId = DRAVIK_USB_VENDOR_ID;   // first 16-bit identifier of the record
+    uint16_t infoProductId = DRAVIK_PRODUCT_ID_V3;  // second 16-bit identifier
+    uint32_t deviceId = 0;                          // TCP device id; 0 = assigned by the bench
     uint8_t infoLastByte = 0;
 
     // Version: generation V, debug firmware J, Monowire firmware.
@@ -74,9 +74,9 @@ struct ProbeConfig {
     uint32_t idCodes[2] = {0x2BA01477, 0x00000000};
 
     // Driver-level results for this probe.
-    unsigned infoResult = drv::kOk;   // description record calls
+    unsigned infoResult = drv::kOk;  // description record calls
     unsigned openResult = drv::kOk;
-    unsigned extraTcpClients = 0;     // other clients sharing it through the TCP server
+    unsigned extraTcpClients = 0;  // other clients sharing it through the TCP server
 
     // Interface clocks of third-generation firmware: the frequencies it offers, fastest first; a
     // requested frequency is applied as the nearest offered one at or below it, a request below all

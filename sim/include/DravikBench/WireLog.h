@@ -38,8 +38,8 @@ struct DRAVIK_BENCH_API WireEntry {
     uint32_t size = 0;      // record size argument of the description calls
     std::string serverAddress;
     std::string serverArgs;
-    uint32_t result = 0;    // what the call returned
-    int probe = -1;         // bench index of the probe addressed at the time, -1 when none
+    uint32_t result = 0;  // what the call returned
+    int probe = -1;       // bench index of the probe addressed at the time, -1 when none
 
     // Send calls: a copy of the record and of the data phase.
     uint8_t cdbLength = 0;
