@@ -41,7 +41,8 @@ class CommandsTest : public testing::Test {
     std::vector<std::string> probeCalls() const {
         std::vector<std::string> calls;
         for (const std::string& call : api.calls()) {
-            if (call.rfind("DravikLast", 0) != 0 && call.rfind("DravikReadSWVData", 0) != 0) {
+            if (call.rfind("DravikLast", 0) != 0 && call.rfind("DravikReadSWVData", 0) != 0 &&
+                call.rfind("SetLogSink", 0) != 0) {
                 calls.push_back(call);
             }
         }
@@ -211,17 +212,66 @@ TEST_F(CommandsTest, CaptureReportsAFailedSetupAndClosesTheProbe) {
     EXPECT_FALSE(test::fileExists(recording));
 }
 
-TEST_F(CommandsTest, CaptureReportsAFailedSelection) {
-    api.selectResult = 25;
-    api.selectError = "Unable to open Dravik for device DRAVIK-BENCH-0001";
-    EXPECT_EQ(run(benchCapture()), kExitFailure);
-    EXPECT_NE(err.str().find("dravik-swv: DravikSelectDevice failed with result 25\n"
-                             "  step: Open Target\n"
-                             "  error: Unable to open Dravik for device DRAVIK-BENCH-0001\n"),
-              std::string::npos)
-        << err.str();
-    // A failed selection may leave the probe open: it is closed all the same.
-    EXPECT_TRUE(api.closed());
+struct FailedSelection {
+    const char* name;
+    int result;
+    const char* error;
+    std::vector<std::string> diagnostics;
+    const char* serial;
+    const char* tail;  // the report's end: the device object's diagnostics and the hint
+};
+
+TEST_F(CommandsTest, AFailedSelectionIsReportedWithWhatToTry) {
+    const FailedSelection cases[] = {
+        {"generation too old",
+         403,
+         "Generation of device DRAVIK-BENCH-0001 is too old, expecting 3 "
+         "but got 2",
+         {},
+         "DRAVIK-BENCH-0001",
+         "  error: Generation of device DRAVIK-BENCH-0001 is too old, expecting 3 but got 2\n"
+         "  hint: --allow-old-probe accepts a probe of generation 2 or older\n"},
+        {"serial not connected",
+         25,
+         "Unable to open Dravik for device NOPE",
+         {"Dravik serial number (NOPE) not found; can not open."},
+         "NOPE",
+         "  error: Unable to open Dravik for device NOPE\n"
+         "  dbgdev: Dravik serial number (NOPE) not found; can not open.\n"
+         "  hint: NOPE is not connected; connected: DRAVIK-BENCH-0001 (choose one with "
+         "--serial)\n"},
+        {"no target",
+         4,
+         "Unable to open device DRAVIK-BENCH-0001",
+         {"Target voltage detected: 3.299200", "No target device detected: check JTAG signals"},
+         "DRAVIK-BENCH-0001",
+         "  error: Unable to open device DRAVIK-BENCH-0001\n"
+         "  dbgdev: Target voltage detected: 3.299200\n"
+         "  dbgdev: No target device detected: check JTAG signals\n"
+         "  hint: no target answered: check the cable, the target's power and the target\n"},
+        {"held in reset",
+         17,
+         "Unable to open device DRAVIK-BENCH-0001",
+         {"Target is held under reset"},
+         "DRAVIK-BENCH-0001",
+         "  error: Unable to open device DRAVIK-BENCH-0001\n"
+         "  dbgdev: Target is held under reset\n"
+         "  hint: the target is held in reset: release its reset line, or use --reset\n"},
+    };
+    for (const FailedSelection& selection : cases) {
+        SCOPED_TRACE(selection.name);
+        api.selectResult = selection.result;
+        api.selectError = selection.error;
+        api.selectDiagnostics = selection.diagnostics;
+        const size_t closes = api.countCalls("DravikCloseDevice");
+        EXPECT_EQ(run(benchCapture({"--serial", selection.serial})), kExitFailure);
+        const std::string report = "dravik-swv: DravikSelectDevice failed with result " +
+                                   std::to_string(selection.result) + "\n  step: Open Target\n" +
+                                   selection.tail;
+        EXPECT_EQ(err.str().substr(err.str().find('\n') + 1), report);
+        // A failed selection may leave the probe open: it is closed all the same.
+        EXPECT_EQ(api.countCalls("DravikCloseDevice"), closes + 1);
+    }
 }
 
 TEST_F(CommandsTest, CaptureWantsOneProbeOrASerialNumber) {
@@ -409,6 +459,11 @@ TEST_F(CommandsTest, BadArgumentsTouchNothing) {
         {"capture", "--clock", "72000000", "--prescaler", "36", "--ports", "0"},
         {"capture", "--clock", "72000000", "--prescaler", "36", "--port", "300=hex"},
         {"capture", "--clock", "72000000", "--prescaler", "36", "--port", "1=bin"},
+        {"capture", "--clock", "72000000", "--prescaler", "36", "--ports", "0x3", "--port",
+         "5=hex"},
+        {"capture", "--clock", "72000000", "--prescaler", "36", "--port", "32=hex"},
+        {"capture", "--clock", "72000000", "--prescaler", "36", "--ports", "0x1", "--port-file",
+         "1=x.txt"},
         {"capture", "--clock", "72000000", "--prescaler", "36", "--duration", "-1"},
         {"capture", "--clock", "72000000", "--prescaler", "36", "--format", "xml"},
         {"capture", "--clock", "72000000", "--prescaler", "36", "--raw", "a", "--raw-plain", "a"},
@@ -443,6 +498,12 @@ TEST_F(CommandsTest, ArgumentMessagesSayWhatIsWrong) {
     EXPECT_EQ(run({"capture", "--clock", "72000000"}), kExitUsage);
     EXPECT_EQ(err.str(),
               "dravik-swv capture: give --prescaler or --swo-rate with --clock\n"
+              "Run with --help for more information.\n");
+    EXPECT_EQ(run({"capture", "--clock", "72000000", "--prescaler", "36", "--ports", "0x3",
+                   "--port", "5=hex"}),
+              kExitUsage);
+    EXPECT_EQ(err.str(),
+              "dravik-swv capture: --port 5=hex: port 5 is not enabled by --ports 0x00000003\n"
               "Run with --help for more information.\n");
 }
 
@@ -561,7 +622,11 @@ TEST_F(CommandsTest, DoctorStillReadsBackAfterAFailedSetup) {
                      {reg::kItmTer0, 0xFFFFFFFF}, {reg::kTpiuAcpr, 35},   {reg::kTpiuSppr, 2},
                      {reg::kTpiuType, 0x480},     {reg::kTpiuFfcr, 0x100}};
     EXPECT_EQ(run({"doctor", "--clock", "72000000", "--prescaler", "36"}), kExitFailure);
-    EXPECT_NE(err.str().find("  error: No TXMode selected, check flags\n"), std::string::npos);
+    EXPECT_NE(err.str().find("  error: No TXMode selected, check flags\n"
+                             "  hint: this TPIU offers Manchester only (TPIU_TYPE 0x00000480): use "
+                             "--mode manchester\n"),
+              std::string::npos)
+        << err.str();
     EXPECT_NE(out.str().find("problem: TPIU_SPPR selects NRZ, which this TPIU does not support"),
               std::string::npos)
         << out.str();

@@ -3,6 +3,7 @@
 #include <CLI/CLI.hpp>
 
 #include <climits>
+#include <cstdio>
 
 #include "dravik/swv/ArgParsing.h"
 
@@ -219,6 +220,27 @@ bool checkOutput(Checker& check, const RawArguments& raw, OutputOptions& output)
     return check.ok();
 }
 
+// A port shown or filed must be one the capture enables: its writes could not arrive otherwise.
+bool checkPortsEnabled(Checker& check, const OutputOptions& output, uint32_t mask) {
+    auto enabled = [mask](unsigned port) { return port < 32 && ((mask >> port) & 1u) != 0; };
+    char maskText[16];
+    std::snprintf(maskText, sizeof maskText, "0x%08X", mask);
+    for (const PortRoute& route : output.ports) {
+        if (!enabled(route.port)) {
+            check.fail("--port " + std::to_string(route.port) + "=" + portFormatName(route.format) +
+                       ": port " + std::to_string(route.port) + " is not enabled by --ports " +
+                       maskText);
+        }
+    }
+    for (const PortFileOption& file : output.portFiles) {
+        if (!enabled(file.port)) {
+            check.fail("--port-file " + std::to_string(file.port) + "=" + file.path + ": port " +
+                       std::to_string(file.port) + " is not enabled by --ports " + maskText);
+        }
+    }
+    return check.ok();
+}
+
 int usage(ToolEnvironment& env, const Checker& check) {
     env.message(check.message() + "Run with --help for more information.\n");
     return kExitUsage;
@@ -308,6 +330,9 @@ int runTool(ToolEnvironment& env, int argc, const char* const* argv) {
         checkRate(check, raw, options.rate, true);
         checkTraceSettings(check, raw, options.mode, options.stimulusMask);
         checkOutput(check, raw, options.output);
+        if (check.ok()) {
+            checkPortsEnabled(check, options.output, options.stimulusMask);
+        }
         if (!raw.duration.empty()) {
             double seconds = 0;
             std::string error;

@@ -1,6 +1,7 @@
 #include "dravik/swv/TraceSetup.h"
 
 #include "DravikTrace.h"
+#include "dravik/swv/FailureHints.h"
 #include "dravik/swv/TraceRegisterMap.h"
 
 namespace dravik::swv {
@@ -41,12 +42,19 @@ std::optional<SetupResult> setUpTrace(ProbeSession& session, const RateChoice& r
                                       uint32_t stimulusMask, TxMode mode, bool timestamps) {
     ToolEnvironment& env = session.env();
     SetupResult setup;
+    session.beginCall();
     const int result = env.api.setupDevice(
         static_cast<int>(rate.clockHz), static_cast<int>(rate.prescaler),
         static_cast<int>(stimulusMask), static_cast<int>(mode), &setup.fifoSize);
     session.showStep("DravikSetupDevice");
     if (result != DRAVIK_OK) {
-        session.reportFailure("DravikSetupDevice", result);
+        CallFailure failed = session.failure("DravikSetupDevice", result);
+        if (isNoTransmitMode(failed)) {
+            uint32_t type = 0;
+            const bool read = env.api.readDebugRegister(reg::kTpiuType, &type) == 0;
+            failed.hint = transmitModeHint(read ? std::optional<uint32_t>(type) : std::nullopt);
+        }
+        session.report(failed);
         return std::nullopt;
     }
     // The setup's last step starts the receiver.
