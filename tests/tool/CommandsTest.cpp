@@ -535,6 +535,40 @@ TEST_F(CommandsTest, DecodeFormatsAPlainDump) {
               "drops 0 B\n");
 }
 
+TEST_F(CommandsTest, DecodeShowsPacketsOnEveryPageOfPorts) {
+    // A word of text on port 0, then a page change to ports 224..255 and two bytes there.
+    const std::string path = dir.path("page.bin");
+    test::writeBytes(path, {0x01, 'A', 0x78, 0x01, 'B', 0x01, '\n'});
+    const char* const summary =
+        "decoded 7 bytes, 4 packets\n"
+        "  port 0: 1 packets\n"
+        "  unexpected ports: 2 packets on port 224, not enabled\n"
+        "  losses: overflows 0, decode errors 0 B, host drops 0, read failures 0, queue drops "
+        "0 B\n";
+    const struct {
+        const char* format;
+        const char* out;
+    } cases[] = {
+        {"text", "[224] B\n[0] A\n"},
+        {"jsonl",
+         "{\"kind\":\"instrumentation\",\"port\":0,\"size\":1,\"value\":65}\n"
+         "{\"kind\":\"stimulus page\",\"size\":0,\"value\":7}\n"
+         "{\"kind\":\"instrumentation\",\"port\":224,\"size\":1,\"value\":66}\n"
+         "{\"kind\":\"instrumentation\",\"port\":224,\"size\":1,\"value\":10}\n"},
+        {"csv",
+         "kind,port,size,value,ticks,time,host_time\n"
+         "instrumentation,0,1,65,,,\n"
+         "stimulus page,,0,7,,,\n"
+         "instrumentation,224,1,66,,,\n"
+         "instrumentation,224,1,10,,,\n"},
+    };
+    for (const auto& c : cases) {
+        ASSERT_EQ(run({"decode", path, "--plain", "--format", c.format}), 0) << err.str();
+        EXPECT_EQ(out.str(), c.out) << c.format;
+        EXPECT_EQ(err.str(), summary) << c.format;
+    }
+}
+
 TEST_F(CommandsTest, DecodeSaysWhenARecordingWasCutShort) {
     const std::string recording = dir.path("trace.rec");
     api.polls = {SwvPoll{0, benchTrace(1, 1)}};

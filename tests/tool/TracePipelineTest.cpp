@@ -49,9 +49,16 @@ TEST(TracePipeline, OnePortShownHasNoPrefix) {
     PipelineConfig config;
     config.ports = {PortRoute{0, PortFormat::Text}};
     EXPECT_EQ(run(config, benchIterations(1, 2)), "line 1\nline 2\n");
-    config.defaultMask = 0x1;
-    config.ports.clear();
-    EXPECT_EQ(run(config, benchIterations(1, 2)), "line 1\nline 2\n");
+}
+
+TEST(TracePipeline, APortNotEnabledIsShownWithItsNumberAndCounted) {
+    PipelineConfig config;
+    config.enabledMask = 0x1;
+    PipelineCounters counters;
+    EXPECT_EQ(run(config, benchIterations(1, 2), &counters),
+              "line 1\n[1] 0x00000001\nline 2\n[1] 0x00000002\n");
+    EXPECT_EQ(counters.unexpectedPackets, 2u);
+    EXPECT_EQ(counters.portPackets[1], 2u);
 }
 
 TEST(TracePipeline, NamedPortsInTheirFormats) {
@@ -64,7 +71,7 @@ TEST(TracePipeline, APortFileTakesItsPortOffTheDefaultOutput) {
     std::ostringstream file;
     PipelineConfig config;
     config.files = {PortFileRoute{1, PortFormat::Dec, &file}};
-    config.defaultMask = 0x3;
+    config.enabledMask = 0x3;
     EXPECT_EQ(run(config, benchIterations(1, 2)), "line 1\nline 2\n");
     EXPECT_EQ(file.str(), "1\n2\n");
 }

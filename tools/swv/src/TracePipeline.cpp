@@ -6,6 +6,10 @@ TracePipeline::TracePipeline(const PipelineConfig& config, std::ostream* main)
     : config_(config), records_(config.format, config.timestampHz) {
     main_.stream = config.quiet ? nullptr : main;
     main_.name = "standard output";
+    counters_.enabledMask = config_.enabledMask;
+    for (unsigned port = 0; port < 32; ++port) {
+        enabled_[port] = ((config_.enabledMask >> port) & 1u) != 0;
+    }
 
     std::array<bool, kPortCount> filed{};
     for (const PortFileRoute& file : config_.files) {
@@ -15,21 +19,26 @@ TracePipeline::TracePipeline(const PipelineConfig& config, std::ostream* main)
     }
     std::vector<PortRoute> shown = config_.ports;
     if (shown.empty()) {
-        for (unsigned port = 0; port < 32; ++port) {
-            if ((config_.defaultMask >> port) & 1u && !filed[port]) {
+        for (unsigned port = 0; port < kPortCount; ++port) {
+            if (!filed[port]) {
                 shown.push_back(PortRoute{port, PortFormat::Auto});
             }
         }
     }
-    prefix_ = shown.size() > 1;
+    size_t shownEnabled = 0;
+    for (const PortRoute& route : shown) {
+        shownEnabled += route.port < kPortCount && enabled_[route.port] ? 1 : 0;
+    }
+    prefix_ = config_.ports.empty() ? shownEnabled > 1 : shown.size() > 1;
     for (const PortRoute& route : shown) {
         if (route.port >= kPortCount || onMain_[route.port]) {
             continue;
         }
         onMain_[route.port] = true;
         if (config_.format == OutputFormat::Text && main_.stream != nullptr) {
+            const bool prefix = prefix_ || !enabled_[route.port];
             routes_[route.port].push_back(
-                Route{PortFormatter(route.port, route.format, prefix_), &main_});
+                Route{PortFormatter(route.port, route.format, prefix), &main_});
         }
     }
     for (const PortFileRoute& file : config_.files) {
@@ -52,6 +61,7 @@ void TracePipeline::onPacket(const itm::Packet& packet, std::optional<uint64_t> 
     ++counters_.packets;
     if (packet.kind == itm::PacketKind::Instrumentation) {
         ++counters_.portPackets[packet.port];
+        counters_.unexpectedPackets += enabled_[packet.port] ? 0 : 1;
         for (Route& route : routes_[packet.port]) {
             route.formatter.add(packet, route.output->pending);
         }

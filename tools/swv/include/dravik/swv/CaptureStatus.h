@@ -1,8 +1,8 @@
 // What the status shows while a capture runs and in its summary: throughput, packets, packets per
-// port, and the four kinds of loss kept apart, since each has its own cure: overflow packets (the
-// target's ITM dropped writes), decode errors (bytes that formed no packet: wrong rate or
-// encoding), host drops (the library discarded pending bytes, result 403) and read failures; plus
-// bytes the tool's own queue had to drop.
+// port (those on ports the setup did not enable apart), and the four kinds of loss kept apart,
+// since each has its own cure: overflow packets (the target's ITM dropped writes), decode errors
+// (bytes that formed no packet: wrong rate or encoding), host drops (the library discarded pending
+// bytes, result 403) and read failures; plus bytes the tool's own queue had to drop.
 #pragma once
 
 #include <cstdint>
@@ -19,7 +19,10 @@ struct StatusSnapshot {
     uint64_t bytes = 0;         // trace bytes received
     double bytesPerSecond = 0;  // recent throughput
     uint64_t packets = 0;
-    std::vector<std::pair<unsigned, uint64_t>> portPackets;  // ports with packets, in port order
+    std::vector<std::pair<unsigned, uint64_t>> portPackets;  // enabled ports with packets, in order
+    // Ports the setup did not enable that had packets anyway, in order, and their packets.
+    std::vector<std::pair<unsigned, uint64_t>> unexpectedPorts;
+    uint64_t unexpectedPackets = 0;
     uint64_t overflows = 0;
     uint64_t decodeErrors = 0;  // bytes
     uint64_t hostDrops = 0;     // reads refused with 403

@@ -34,9 +34,13 @@ struct PortFileRoute {
 
 struct PipelineConfig {
     OutputFormat format = OutputFormat::Text;
-    // Ports on the main output. Empty: every port of `defaultMask` (ports 0..31) in `auto`.
+    // Ports on the main output. Empty: every port 0..255 in `auto`; a port the setup did not
+    // enable is shown too (with its number), since hiding it would hide trace, or the sign that
+    // the decoder lost its place.
     std::vector<PortRoute> ports;
-    uint32_t defaultMask = 0xFFFFFFFF;
+    // Stimulus ports the trace setup enabled (ports 0..31; ports 32..255 never are). Packets on
+    // the others are counted as unexpected.
+    uint32_t enabledMask = 0xFFFFFFFF;
     // Ports written to files are left out of the default set.
     std::vector<PortFileRoute> files;
     double timestampHz = 0;  // ITM timestamp clock; 0 when not known
@@ -47,6 +51,8 @@ struct PipelineCounters {
     uint64_t bytes = 0;
     uint64_t packets = 0;
     std::array<uint64_t, kPortCount> portPackets{};  // instrumentation packets per port
+    uint32_t enabledMask = 0xFFFFFFFF;               // as configured
+    uint64_t unexpectedPackets = 0;                  // instrumentation packets on ports not enabled
     uint64_t overflows = 0;                          // overflow packets from the target
     uint64_t decodeErrors = 0;                       // bytes that formed no packet
     // Gaps the stream carried (recordings) or was told of.
@@ -73,7 +79,8 @@ class TracePipeline {
 
     PipelineCounters counters() const;
     const std::string& failedStream() const { return failed_; }
-    // Whether lines carry their port (more than one port on the main output).
+    // Whether lines carry their port (more than one enabled port on the main output); lines of
+    // an unexpected port always do.
     bool prefixesLines() const { return prefix_; }
 
   private:
@@ -98,6 +105,7 @@ class TracePipeline {
     std::vector<std::unique_ptr<Output>> files_;
     std::array<std::vector<Route>, kPortCount> routes_;
     std::array<bool, kPortCount> onMain_{};  // for the record formats' port filter
+    std::array<bool, kPortCount> enabled_{};
     PacketTimer timer_;
     PacketRecordFormatter records_;
     std::vector<TimedPacket> timed_;
