@@ -1,6 +1,7 @@
 // The subcommands run in-process through the command line, against a scripted library.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <sstream>
 
 #include "DravikTrace.h"
@@ -34,6 +35,7 @@ class CommandsTest : public testing::Test {
         env.stopRequests = &stopRequests;
         env.errIsTerminal = errIsTerminal;
         env.outIsTerminal = outIsTerminal;
+        env.outputGone = outputGone;
         return runTool(env, static_cast<int>(argv.size()), argv.data());
     }
 
@@ -64,6 +66,7 @@ class CommandsTest : public testing::Test {
     size_t queueChunks = 64;
     bool errIsTerminal = false;
     bool outIsTerminal = false;
+    std::function<bool()> outputGone;
     TempDir dir;
 };
 
@@ -395,18 +398,68 @@ TEST_F(CommandsTest, CaptureEndsWhenTheProbeIsGone) {
     EXPECT_TRUE(api.closed());
 }
 
-TEST_F(CommandsTest, CaptureCountsWhatAFullQueueDropped) {
+TEST_F(CommandsTest, AFullQueueDropsFromTheDisplayOnlyAndSaysWhere) {
     queueChunks = 1;
+    const std::string recording = dir.path("trace.rec");
     api.polls = {SwvPoll{0, {0x01, 'a'}}, SwvPoll{0, {0x01, 'b'}}, SwvPoll{0, {0x01, 'c'}}};
     // The consumer may take the chunks in time or not; either way nothing goes unaccounted.
-    ASSERT_EQ(run(benchCapture({"--port", "0=hex"})), 0) << err.str();
-    const std::string shown = out.str();
-    const size_t lines = static_cast<size_t>(std::count(shown.begin(), shown.end(), '\n'));
+    ASSERT_EQ(run(benchCapture({"--port", "0=hex", "--raw", recording})), 0) << err.str();
     const std::string text = err.str();
     const size_t at = text.find("queue drops ");
     ASSERT_NE(at, std::string::npos);
     const unsigned dropped = static_cast<unsigned>(std::stoul(text.substr(at + 12)));
-    EXPECT_EQ(lines * 2 + dropped, 6u) << shown << text;
+    std::istringstream shown(out.str());
+    unsigned values = 0;
+    unsigned gapBytes = 0;
+    for (std::string line; std::getline(shown, line);) {
+        if (line.rfind("[gap] ", 0) == 0) {
+            gapBytes += static_cast<unsigned>(std::stoul(line.substr(6)));
+        } else {
+            ++values;
+        }
+    }
+    EXPECT_EQ(values * 2 + dropped, 6u) << out.str() << text;
+    EXPECT_EQ(gapBytes, dropped) << out.str();
+    // The recording has every byte, whatever the display dropped.
+    RecordingReader reader;
+    std::string error;
+    ASSERT_TRUE(reader.open(recording, false, error)) << error;
+    Bytes data;
+    Record record;
+    while (reader.next(record) == RecordingReader::Status::Record) {
+        EXPECT_NE(record.type, RecordType::Gap);
+        data.insert(data.end(), record.data.begin(), record.data.end());
+    }
+    EXPECT_EQ(data, (Bytes{0x01, 'a', 0x01, 'b', 0x01, 'c'}));
+}
+
+TEST_F(CommandsTest, AReaderThatWentAwayEndsTheCaptureQuietly) {
+    const std::string recording = dir.path("trace.rec");
+    api.polls = {SwvPoll{0, benchTrace(1, 2)}};
+    out.setstate(std::ios::badbit);  // as `| head` leaves standard output
+    outputGone = [] { return true; };
+    ASSERT_EQ(run(benchCapture({"--raw", recording})), 0);
+    EXPECT_EQ(err.str().find("cannot write"), std::string::npos) << err.str();
+    EXPECT_EQ(err.str().find("captured"), std::string::npos) << err.str();
+    EXPECT_EQ(api.countCalls("DravikStopSWVRead"), 1u);
+    EXPECT_TRUE(api.closed());
+    // The recording is finished all the same.
+    RecordingReader reader;
+    std::string error;
+    ASSERT_TRUE(reader.open(recording, false, error)) << error;
+    Record record;
+    while (reader.next(record) == RecordingReader::Status::Record) {
+    }
+    EXPECT_TRUE(reader.sawEnd());
+}
+
+TEST_F(CommandsTest, AnyOtherFailedWriteEndsTheCaptureWithAnError) {
+    out.setstate(std::ios::badbit);
+    outputGone = [] { return false; };
+    api.polls = {SwvPoll{0, benchTrace(1, 2)}};
+    EXPECT_EQ(run(benchCapture()), kExitFailure);
+    EXPECT_NE(err.str().find("dravik-swv: cannot write to standard output\n"), std::string::npos)
+        << err.str();
 }
 
 TEST_F(CommandsTest, OnATerminalTheStatusIsLiveAndMakesRoomForOutput) {

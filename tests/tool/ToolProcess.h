@@ -28,6 +28,8 @@ struct ToolRun {
     std::string benchShape;
     // A bench description (JSON) handed over through DRAVIK_BENCH_CONFIG; empty: none.
     std::string benchConfig;
+    // The file standard input reads; empty: /dev/null.
+    std::string stdinPath;
 };
 
 // Runs to the end.

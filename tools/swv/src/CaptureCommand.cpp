@@ -12,7 +12,7 @@
 #include "dravik/swv/Commands.h"
 #include "dravik/swv/OutputFiles.h"
 #include "dravik/swv/ProbeSession.h"
-#include "dravik/swv/RecordingWriter.h"
+#include "dravik/swv/RecordingSink.h"
 #include "dravik/swv/TraceDrain.h"
 #include "dravik/swv/TracePipeline.h"
 #include "dravik/swv/TraceRegisterMap.h"
@@ -24,68 +24,6 @@ namespace {
 
 constexpr uint64_t kStatusPeriodUs = 250000;
 constexpr auto kPopWait = std::chrono::milliseconds(20);
-
-// The recordings of one capture. A file that never got its header (the capture failed before
-// trace started) is removed again rather than left empty.
-class Recorders {
-  public:
-    bool open(const CaptureOptions& options, std::string& error) {
-        if (!options.rawPath.empty()) {
-            recording_ =
-                RecordingWriter::create(options.rawPath, RecordingWriter::Kind::Recording, error);
-            if (!recording_) {
-                return false;
-            }
-        }
-        if (!options.rawPlainPath.empty()) {
-            plain_ =
-                RecordingWriter::create(options.rawPlainPath, RecordingWriter::Kind::Plain, error);
-            if (!plain_) {
-                return false;
-            }
-        }
-        return true;
-    }
-
-    ~Recorders() {
-        if (!started_) {
-            for (RecordingWriter* writer : {recording_.get(), plain_.get()}) {
-                if (writer != nullptr) {
-                    writer->close();
-                    ::unlink(writer->path().c_str());
-                }
-            }
-        }
-    }
-
-    template <typename Write>
-    bool each(Write write) {
-        for (RecordingWriter* writer : {recording_.get(), plain_.get()}) {
-            if (writer != nullptr && !write(*writer)) {
-                error_ = writer->error();
-                return false;
-            }
-        }
-        return true;
-    }
-
-    bool start(const RecordingHeader& header) {
-        started_ = true;
-        return each([&](RecordingWriter& writer) { return writer.writeHeader(header); });
-    }
-
-    bool close() {
-        return each([](RecordingWriter& writer) { return writer.close(); });
-    }
-
-    const std::string& error() const { return error_; }
-
-  private:
-    std::unique_ptr<RecordingWriter> recording_;
-    std::unique_ptr<RecordingWriter> plain_;
-    bool started_ = false;
-    std::string error_;
-};
 
 // The live status line on a terminal, redrawn in place; taken away while other output goes to
 // the same terminal and put back after it.
@@ -150,8 +88,9 @@ int runCapture(ToolEnvironment& env, const CaptureOptions& options) {
     }
     std::string error;
     PortFiles portFiles;
-    Recorders recorders;
-    if (!portFiles.open(options.output, error) || !recorders.open(options, error)) {
+    RecordingSink recordings;
+    if (!portFiles.open(options.output, error) ||
+        !recordings.open(options.rawPath, options.rawPlainPath, error)) {
         env.message("dravik-swv: " + error + "\n");
         return kExitFailure;
     }
@@ -188,8 +127,8 @@ int runCapture(ToolEnvironment& env, const CaptureOptions& options) {
     settings.itmTcr = setup->itmTcr.value_or(0);
     settings.startTimeUs = wallClockUs();
     settings.serial = serial->c_str();
-    if (!recorders.start(makeRecordingHeader(settings))) {
-        env.message("dravik-swv: " + recorders.error() + "\n");
+    if (!recordings.start(makeRecordingHeader(settings))) {
+        env.message("dravik-swv: " + recordings.error() + "\n");
         return kExitFailure;
     }
 
@@ -204,6 +143,9 @@ int runCapture(ToolEnvironment& env, const CaptureOptions& options) {
     TraceDrain drain(env.api, queue, env.clock,
                      PollInterval(DRAVIK_TRACE_BUFFER_SIZE, swoLineBytesPerSecond(rate->actualBps)),
                      startUs);
+    if (recordings.any()) {
+        drain.addSink(recordings);
+    }
     // From here until the join, only the draining thread calls the library.
     std::thread drainer([&drain] { drain.run(); });
 
@@ -212,6 +154,7 @@ int runCapture(ToolEnvironment& env, const CaptureOptions& options) {
     uint64_t nextStatusUs = startUs;
     bool stopping = false;
     bool failed = false;
+    bool readerGone = false;  // the reader of standard output went away (`| head`)
     uint64_t lastTimeUs = 0;
     auto stopOnce = [&] {
         if (!stopping) {
@@ -245,28 +188,25 @@ int runCapture(ToolEnvironment& env, const CaptureOptions& options) {
                     gap.cause == GapCause::QueueFull ? (gap.count ? 1 : 0) : gap.count;
                 for (uint64_t i = 0; i < markers; ++i) {
                     pipeline.gap(gap.cause, gap.lost, lossTime);
-                    if (!failed && !recorders.each([&](RecordingWriter& writer) {
-                            return writer.writeGap(lossTime, gap.cause, gap.lost);
-                        })) {
-                        fail("dravik-swv: " + recorders.error() + "\n");
-                    }
                 }
             }
             if (!chunk->bytes.empty()) {
-                if (!failed && !recorders.each([&](RecordingWriter& writer) {
-                        return writer.writeData(chunk->timeUs, chunk->bytes.data(),
-                                                chunk->bytes.size());
-                    })) {
-                    fail("dravik-swv: " + recorders.error() + "\n");
-                }
                 pipeline.data(chunk->bytes.data(), chunk->bytes.size(), chunk->timeUs);
             }
             queue.recycle(std::move(chunk));
             if (env.outIsTerminal) {
                 status.clear();
             }
-            if (!pipeline.flush() && !failed) {
-                fail("dravik-swv: cannot write to " + pipeline.failedStream() + "\n");
+            if (!pipeline.flush()) {
+                if (pipeline.mainFailed() && env.outputGone && env.outputGone()) {
+                    // Nobody reads any more (`| head`): end as asked, without an error or a
+                    // summary; the files are still written to the end.
+                    readerGone = true;
+                    pipeline.closeMain();
+                    stopOnce();
+                } else if (!failed) {
+                    fail("dravik-swv: cannot write to " + pipeline.failedStream() + "\n");
+                }
             }
             status.redraw();
         } else if (queue.finished()) {
@@ -281,6 +221,9 @@ int runCapture(ToolEnvironment& env, const CaptureOptions& options) {
         }
         if (drain.probeLost() && !failed) {
             fail("dravik-swv: trace reads keep failing; the probe is gone\n");
+        }
+        if (recordings.failed() && !failed) {
+            fail("dravik-swv: " + recordings.error() + "\n");
         }
         if (env.stopRequested() ||
             (options.durationSeconds &&
@@ -303,13 +246,8 @@ int runCapture(ToolEnvironment& env, const CaptureOptions& options) {
         fail("dravik-swv: cannot write to " + pipeline.failedStream() + "\n");
     }
     const uint64_t endUs = env.clock.nowUs();
-    if (!recorders.each([&](RecordingWriter& writer) {
-            return writer.writeEnd(std::max(lastTimeUs, endUs - startUs));
-        }) ||
-        !recorders.close()) {
-        if (!failed) {
-            fail("dravik-swv: " + recorders.error() + "\n");
-        }
+    if (!recordings.finish(std::max(lastTimeUs, endUs - startUs)) && !failed) {
+        fail("dravik-swv: " + recordings.error() + "\n");
     }
     if (std::optional<CallFailure> stopFailure = drain.stopFailure()) {
         status.clear();
@@ -319,6 +257,9 @@ int runCapture(ToolEnvironment& env, const CaptureOptions& options) {
     const DrainCounters counters = drain.counters();
     const double seconds = static_cast<double>(endUs - startUs) / 1e6;
     status.clear();
+    if (readerGone && !failed) {
+        return kExitOk;
+    }
     env.message(formatSummary(captureStatus(pipeline, counters, seconds, 0), "captured"));
     return failed ? kExitFailure : kExitOk;
 }

@@ -31,6 +31,15 @@ std::string describeHeader(const RecordingHeader& header) {
     return text;
 }
 
+// A reader that went away (`| head`) ends the decode quietly; any other failed write is an error.
+int outputFailed(ToolEnvironment& env, const TracePipeline& pipeline) {
+    if (pipeline.mainFailed() && env.outputGone && env.outputGone()) {
+        return kExitOk;
+    }
+    env.message("dravik-swv: cannot write to " + pipeline.failedStream() + "\n");
+    return kExitFailure;
+}
+
 }  // namespace
 
 int runDecode(ToolEnvironment& env, const DecodeOptions& options) {
@@ -47,7 +56,7 @@ int runDecode(ToolEnvironment& env, const DecodeOptions& options) {
     }
     const RecordingHeader& header = reader.header();
     if (options.verbose) {
-        env.message(reader.plain() ? "dravik-swv: " + options.path + " is a plain dump\n"
+        env.message(reader.plain() ? "dravik-swv: " + reader.name() + " is a plain dump\n"
                                    : describeHeader(header));
     }
     // Timestamps count the trace clock over TSPrescale; --clock stands in for a plain dump's.
@@ -71,7 +80,7 @@ int runDecode(ToolEnvironment& env, const DecodeOptions& options) {
             break;
         }
         if (next == RecordingReader::Status::Truncated) {
-            env.message("dravik-swv: " + options.path + " ends inside a record header\n");
+            env.message("dravik-swv: " + reader.name() + " ends inside a record header\n");
             break;
         }
         if (next == RecordingReader::Status::Error) {
@@ -102,21 +111,19 @@ int runDecode(ToolEnvironment& env, const DecodeOptions& options) {
                 break;
         }
         if (!pipeline.flush()) {
-            env.message("dravik-swv: cannot write to " + pipeline.failedStream() + "\n");
-            return kExitFailure;
+            return outputFailed(env, pipeline);
         }
     }
     pipeline.finish();
     if (!pipeline.flush()) {
-        env.message("dravik-swv: cannot write to " + pipeline.failedStream() + "\n");
-        return kExitFailure;
+        return outputFailed(env, pipeline);
     }
     if (reader.dataTruncated()) {
-        env.message("dravik-swv: the last data record of " + options.path +
+        env.message("dravik-swv: the last data record of " + reader.name() +
                     " is cut short; decoded what is there\n");
     }
     if (!reader.plain() && !reader.sawEnd() && status == kExitOk && !env.stopRequested()) {
-        env.message("dravik-swv: " + options.path +
+        env.message("dravik-swv: " + reader.name() +
                     " has no end record: the capture was cut short\n");
     }
     StatusSnapshot summary = snapshotFrom(pipeline.counters());

@@ -1,6 +1,23 @@
 #include "dravik/swv/TracePipeline.h"
 
+#include <algorithm>
+
 namespace dravik::swv {
+
+std::string gapLine(GapCause cause, uint64_t lostBytes) {
+    switch (cause) {
+        case GapCause::QueueFull:
+            return "[gap] " + std::to_string(lostBytes) +
+                   " bytes not shown: the output could not keep up\n";
+        case GapCause::ProbeDropped:
+            return "[gap] trace lost: the library discarded pending bytes (result 403)\n";
+        case GapCause::ReadFailure:
+            return "[gap] trace may be lost: a trace read failed\n";
+        case GapCause::None:
+            break;
+    }
+    return "[gap] trace missing\n";
+}
 
 TracePipeline::TracePipeline(const PipelineConfig& config, std::ostream* main)
     : config_(config), records_(config.format, config.timestampHz) {
@@ -82,9 +99,22 @@ void TracePipeline::writeRecords() {
     timed_.clear();
 }
 
+void TracePipeline::decode(const uint8_t* bytes, size_t size, std::optional<uint64_t> hostUs) {
+    decoder_.feed(bytes, size, [&](const itm::Packet& packet) { onPacket(packet, hostUs); });
+}
+
 void TracePipeline::data(const uint8_t* bytes, size_t size, std::optional<uint64_t> hostUs) {
     counters_.bytes += size;
-    decoder_.feed(bytes, size, [&](const itm::Packet& packet) { onPacket(packet, hostUs); });
+    if (tailAfterGap_ != 0 && size != 0) {
+        const size_t tail = std::min(size, tailAfterGap_);
+        const uint64_t before = decoder_.stats().discardedBytes;
+        decode(bytes, tail, hostUs);
+        cutBytes_ += decoder_.stats().discardedBytes - before;
+        tailAfterGap_ -= tail;
+        bytes += tail;
+        size -= tail;
+    }
+    decode(bytes, size, hostUs);
     writeRecords();
 }
 
@@ -113,17 +143,31 @@ void TracePipeline::gap(GapCause cause, uint64_t lostBytes, std::optional<uint64
         case GapCause::None:
             break;
     }
+    // The packet the gap cut was not received wrong: neither its start nor its end is a decode
+    // error.
+    cutBytes_ += decoder_.heldBytes();
+    tailAfterGap_ = itm::Decoder::kMaxPacketBytes - 1;
     endSegment();
-    if (config_.format != OutputFormat::Text && main_.stream != nullptr) {
+    if (main_.stream == nullptr) {
+        return;
+    }
+    if (config_.format != OutputFormat::Text) {
         records_.appendGap(cause, lostBytes, hostUs, main_.pending);
+    } else {
+        main_.pending += gapLine(cause, lostBytes);
     }
 }
 
 void TracePipeline::finish() {
     // Stopping the receiver cuts the stream wherever the line was: a packet it leaves unfinished
     // was not received wrong, so it is not a decode error (the recording keeps its bytes).
-    cutAtEndBytes_ = decoder_.heldBytes();
+    cutBytes_ += decoder_.heldBytes();
     endSegment();
+}
+
+void TracePipeline::closeMain() {
+    main_.stream = nullptr;
+    main_.pending.clear();
 }
 
 bool TracePipeline::flush() {
@@ -138,6 +182,7 @@ bool TracePipeline::flush() {
         output.pending.clear();
         if (!*output.stream) {
             failed_ = output.name;
+            mainFailed_ = mainFailed_ || &output == &main_;
             return false;
         }
         return true;
@@ -151,7 +196,7 @@ bool TracePipeline::flush() {
 
 PipelineCounters TracePipeline::counters() const {
     PipelineCounters counters = counters_;
-    counters.decodeErrors = decoder_.stats().discardedBytes - cutAtEndBytes_;
+    counters.decodeErrors = decoder_.stats().discardedBytes - cutBytes_;
     return counters;
 }
 

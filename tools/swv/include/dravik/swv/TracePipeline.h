@@ -61,6 +61,9 @@ struct PipelineCounters {
     uint64_t readFailures = 0;
 };
 
+// The line text output shows where trace is missing: "[gap] 4096 bytes not shown: ...".
+std::string gapLine(GapCause cause, uint64_t lostBytes);
+
 class TracePipeline {
   public:
     // main: the main output (may be null with `quiet`).
@@ -70,7 +73,8 @@ class TracePipeline {
     TracePipeline& operator=(const TracePipeline&) = delete;
 
     void data(const uint8_t* bytes, size_t size, std::optional<uint64_t> hostUs);
-    // Trace is missing here: no packet is made of the bytes on both sides of it.
+    // Trace is missing here: no packet is made of the bytes on both sides of it, and the bytes of
+    // the packet it cut are not decode errors. Text output shows a line at the place.
     void gap(GapCause cause, uint64_t lostBytes, std::optional<uint64_t> hostUs);
     // End of the stream: partial packets and unfinished lines go out.
     void finish();
@@ -79,6 +83,10 @@ class TracePipeline {
 
     PipelineCounters counters() const;
     const std::string& failedStream() const { return failed_; }
+    // The main output is the stream that failed.
+    bool mainFailed() const { return mainFailed_; }
+    // Nothing more goes to the main output (its reader went away); files go on.
+    void closeMain();
     // Whether lines carry their port (more than one enabled port on the main output); lines of
     // an unexpected port always do.
     bool prefixesLines() const { return prefix_; }
@@ -95,6 +103,7 @@ class TracePipeline {
     };
 
     void onPacket(const itm::Packet& packet, std::optional<uint64_t> hostUs);
+    void decode(const uint8_t* bytes, size_t size, std::optional<uint64_t> hostUs);
     void writeRecords();
     void endSegment();
 
@@ -110,8 +119,13 @@ class TracePipeline {
     PacketRecordFormatter records_;
     std::vector<TimedPacket> timed_;
     PipelineCounters counters_;
-    uint64_t cutAtEndBytes_ = 0;  // bytes of the packet the end of the capture cut
+    // Bytes of packets that a gap or the end of the capture cut: not decode errors.
+    uint64_t cutBytes_ = 0;
+    // Bytes after a gap that may still belong to the packet it cut (its payload is at most
+    // kMaxPacketBytes - 1 long); what the decoder drops of them is counted as cut.
+    size_t tailAfterGap_ = 0;
     std::string failed_;
+    bool mainFailed_ = false;
 };
 
 }  // namespace dravik::swv
