@@ -78,6 +78,27 @@ Bytes benchTrace(unsigned from, unsigned to) {
     return stream.bytes();
 }
 
+// What a UART at the wrong rate reads: bytes without pattern (xorshift, so every run alike).
+Bytes garbage(size_t size) {
+    Bytes bytes(size);
+    uint64_t state = 0x9E3779B97F4A7C15ull;
+    for (uint8_t& byte : bytes) {
+        state ^= state << 13;
+        state ^= state >> 7;
+        state ^= state << 17;
+        byte = static_cast<uint8_t>(state >> 56);
+    }
+    return bytes;
+}
+
+size_t occurrences(const std::string& text, const std::string& part) {
+    size_t count = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
+        ++count;
+    }
+    return count;
+}
+
 // --- list ---
 
 TEST_F(CommandsTest, ListShowsEachProbe) {
@@ -433,6 +454,49 @@ TEST_F(CommandsTest, AFullQueueDropsFromTheDisplayOnlyAndSaysWhere) {
     EXPECT_EQ(data, (Bytes{0x01, 'a', 0x01, 'b', 0x01, 'c'}));
 }
 
+TEST_F(CommandsTest, GarbageIsWarnedOfOnceAndFailsAStrictCapture) {
+    const std::string recording = dir.path("trace.rec");
+    const Bytes bytes = garbage(12000);
+    for (size_t at = 0; at < bytes.size(); at += 4000) {
+        api.polls.push_back(SwvPoll{0, Bytes(bytes.begin() + static_cast<long>(at),
+                                             bytes.begin() + static_cast<long>(at) + 4000)});
+    }
+    EXPECT_EQ(run({"capture", "--clock", "48000000", "--swo-rate", "2000000", "--duration", "1",
+                   "--strict", "--raw", recording, "-q"}),
+              kExitFailure);
+    const std::string text = err.str();
+    EXPECT_EQ(occurrences(text, "dravik-swv: warning: the trace does not decode ("), 1u) << text;
+    EXPECT_NE(text.find("  --clock must be the clock the TPIU divides (given: 48000000 Hz / 24)\n"
+                        "  --mode nrz: the probe's receiver reads NRZ only\n"
+                        "  check the setup with: dravik-swv doctor --clock 48000000 --prescaler "
+                        "24\n"),
+              std::string::npos)
+        << text;
+    EXPECT_NE(text.find("\n  health: corrupt: "), std::string::npos) << text;
+    // Without --strict the same capture succeeds, with the same warning.
+    EXPECT_EQ(run({"decode", recording, "-q"}), 0);
+    EXPECT_EQ(occurrences(err.str(), "dravik-swv: warning: the trace does not decode ("), 1u);
+    EXPECT_NE(err.str().find("  likely causes: it was captured at a wrong SWO rate or encoding "
+                             "(48000000 Hz / 24)\n"),
+              std::string::npos)
+        << err.str();
+    EXPECT_EQ(run({"decode", recording, "-q", "--strict"}), kExitFailure);
+}
+
+TEST_F(CommandsTest, ACaptureWithoutTraceSaysSoAndPointsAtDoctor) {
+    EXPECT_EQ(run(benchCapture({"--ports", "0x4"})), 0);
+    // The seconds are the scripted clock's, moved by the drainer's sleeps.
+    EXPECT_EQ(occurrences(err.str(), "dravik-swv: no trace arrived in "), 1u) << err.str();
+    EXPECT_NE(err.str().find(" s: the target wrote nothing to the enabled ports, or the trace "
+                             "does not reach the probe\n"
+                             "  check the setup with: dravik-swv doctor --clock 72000000 "
+                             "--prescaler 36 --ports 0x4\n"),
+              std::string::npos)
+        << err.str();
+    EXPECT_NE(err.str().find("  health: no trace arrived\n"), std::string::npos);
+    EXPECT_EQ(run(benchCapture({"--ports", "0x4", "--strict"})), kExitFailure);
+}
+
 TEST_F(CommandsTest, AReaderThatWentAwayEndsTheCaptureQuietly) {
     const std::string recording = dir.path("trace.rec");
     api.polls = {SwvPoll{0, benchTrace(1, 2)}};
@@ -585,7 +649,8 @@ TEST_F(CommandsTest, DecodeFormatsAPlainDump) {
               "decoded 4 bytes, 2 packets\n"
               "  port 1: 1 packets\n"
               "  losses: overflows 1, decode errors 0 B, host drops 0, read failures 0, queue "
-              "drops 0 B\n");
+              "drops 0 B\n"
+              "  health: too little trace to judge (4 bytes)\n");
 }
 
 TEST_F(CommandsTest, DecodeShowsPacketsOnEveryPageOfPorts) {
@@ -597,7 +662,8 @@ TEST_F(CommandsTest, DecodeShowsPacketsOnEveryPageOfPorts) {
         "  port 0: 1 packets\n"
         "  unexpected ports: 2 packets on port 224, not enabled\n"
         "  losses: overflows 0, decode errors 0 B, host drops 0, read failures 0, queue drops "
-        "0 B\n";
+        "0 B\n"
+        "  health: too little trace to judge (7 bytes)\n";
     const struct {
         const char* format;
         const char* out;

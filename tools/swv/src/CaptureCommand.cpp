@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <memory>
 #include <thread>
 
@@ -10,6 +11,7 @@
 #include "dravik/swv/CaptureStatus.h"
 #include "dravik/swv/ChunkQueue.h"
 #include "dravik/swv/Commands.h"
+#include "dravik/swv/HealthWarning.h"
 #include "dravik/swv/OutputFiles.h"
 #include "dravik/swv/ProbeSession.h"
 #include "dravik/swv/RecordingSink.h"
@@ -65,6 +67,25 @@ class StatusLine {
     bool shown_ = false;
     std::string line_;
 };
+
+// The doctor run that checks the setup this capture used.
+std::string doctorCommand(const CaptureOptions& options, const RateChoice& rate) {
+    std::string command = "dravik-swv doctor";
+    if (!options.selection.serial.empty()) {
+        command += " --serial " + options.selection.serial;
+    }
+    command += " --clock " + std::to_string(rate.clockHz) + " --prescaler " +
+               std::to_string(rate.prescaler);
+    if (options.mode != TxMode::Nrz) {
+        command += std::string(" --mode ") + txModeName(options.mode);
+    }
+    if (options.stimulusMask != 0xFFFFFFFF) {
+        char mask[16];
+        std::snprintf(mask, sizeof mask, "0x%X", options.stimulusMask);
+        command += std::string(" --ports ") + mask;
+    }
+    return command;
+}
 
 StatusSnapshot captureStatus(const TracePipeline& pipeline, const DrainCounters& drain,
                              double elapsedSeconds, double bytesPerSecond) {
@@ -149,6 +170,11 @@ int runCapture(ToolEnvironment& env, const CaptureOptions& options) {
     // From here until the join, only the draining thread calls the library.
     std::thread drainer([&drain] { drain.run(); });
 
+    HealthAdvice advice;
+    advice.clockHz = rate->clockHz;
+    advice.prescaler = rate->prescaler;
+    advice.doctor = doctorCommand(options, *rate);
+    bool warned = false;  // the health warning is given once
     StatusLine status(env, env.errIsTerminal);
     RateMeter meter;
     uint64_t nextStatusUs = startUs;
@@ -194,6 +220,11 @@ int runCapture(ToolEnvironment& env, const CaptureOptions& options) {
                 pipeline.data(chunk->bytes.data(), chunk->bytes.size(), chunk->timeUs);
             }
             queue.recycle(std::move(chunk));
+            if (pipeline.takeHealthAlarm() && !warned) {
+                warned = true;
+                status.clear();
+                env.message(healthWarning(pipeline.health().verdict(), advice));
+            }
             if (env.outIsTerminal) {
                 status.clear();
             }
@@ -260,8 +291,27 @@ int runCapture(ToolEnvironment& env, const CaptureOptions& options) {
     if (readerGone && !failed) {
         return kExitOk;
     }
-    env.message(formatSummary(captureStatus(pipeline, counters, seconds, 0), "captured"));
-    return failed ? kExitFailure : kExitOk;
+    // A capture shorter than the health check's window is judged as a whole, at the end.
+    const HealthVerdict verdict = pipeline.health().verdict();
+    if (verdict.unhealthy() && !warned) {
+        env.message(healthWarning(verdict, advice));
+    }
+    if (verdict.condition == StreamCondition::NoTrace && counters.bytes == 0 && !failed) {
+        char span[32];
+        std::snprintf(span, sizeof span, "%.1f s", seconds);
+        env.message(std::string("dravik-swv: no trace arrived in ") + span +
+                    ": the target wrote nothing to the enabled ports, or the trace does not "
+                    "reach the probe\n  check the setup with: " +
+                    advice.doctor + "\n");
+    }
+    StatusSnapshot summary = captureStatus(pipeline, counters, seconds, 0);
+    summary.health = verdict;
+    env.message(formatSummary(summary, "captured"));
+    if (failed) {
+        return kExitFailure;
+    }
+    const bool trusted = !verdict.unhealthy() && verdict.condition != StreamCondition::NoTrace;
+    return options.strict && !trusted ? kExitFailure : kExitOk;
 }
 
 }  // namespace dravik::swv

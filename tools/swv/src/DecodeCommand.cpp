@@ -6,6 +6,7 @@
 
 #include "dravik/swv/CaptureStatus.h"
 #include "dravik/swv/Commands.h"
+#include "dravik/swv/HealthWarning.h"
 #include "dravik/swv/OutputFiles.h"
 #include "dravik/swv/RecordingReader.h"
 #include "dravik/swv/TracePipeline.h"
@@ -70,6 +71,14 @@ int runDecode(ToolEnvironment& env, const DecodeOptions& options) {
         reader.plain() || header.stimulusMask == 0 ? 0xFFFFFFFF : header.stimulusMask;
     TracePipeline pipeline(pipelineConfig(options.output, portFiles, mask, timestampHz), &env.out);
 
+    HealthAdvice advice;
+    advice.live = false;
+    if (!reader.plain()) {
+        advice.clockHz = header.traceClockHz;
+        advice.prescaler = header.prescaler;
+    }
+    bool warned = false;
+
     const uint64_t startUs = env.clock.nowUs();
     uint64_t lastTimeUs = 0;
     int status = kExitOk;
@@ -113,6 +122,10 @@ int runDecode(ToolEnvironment& env, const DecodeOptions& options) {
         if (!pipeline.flush()) {
             return outputFailed(env, pipeline);
         }
+        if (pipeline.takeHealthAlarm()) {
+            warned = true;
+            env.message(healthWarning(pipeline.health().verdict(), advice));
+        }
     }
     pipeline.finish();
     if (!pipeline.flush()) {
@@ -126,10 +139,16 @@ int runDecode(ToolEnvironment& env, const DecodeOptions& options) {
         env.message("dravik-swv: " + reader.name() +
                     " has no end record: the capture was cut short\n");
     }
+    const HealthVerdict verdict = pipeline.health().verdict();
+    if (verdict.unhealthy() && !warned) {
+        env.message(healthWarning(verdict, advice));
+    }
     StatusSnapshot summary = snapshotFrom(pipeline.counters());
     summary.elapsedSeconds = static_cast<double>(lastTimeUs) / 1e6;
+    summary.health = verdict;
     env.message(formatSummary(summary, "decoded"));
-    return status;
+    const bool trusted = !verdict.unhealthy() && verdict.condition != StreamCondition::NoTrace;
+    return status == kExitOk && options.strict && !trusted ? kExitFailure : status;
 }
 
 }  // namespace dravik::swv

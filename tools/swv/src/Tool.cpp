@@ -47,6 +47,7 @@ struct RawArguments {
     std::string file;
     bool plain = false;
     bool realtime = false;
+    bool strict = false;
     bool noSetup = false;
     std::string address;
     std::string length;
@@ -127,6 +128,12 @@ void addTraceSettings(CLI::App& command, RawArguments& raw) {
         .add_option("--ports", raw.stimulusMask,
                     "Stimulus ports to enable, a mask of ports 0..31 (default all)")
         ->type_name("MASK");
+}
+
+void addStrict(CLI::App& command, RawArguments& raw) {
+    command.add_flag("--strict", raw.strict,
+                     "Exit 1 when the trace is not healthy: it does not decode, comes on ports not "
+                     "enabled, overflows, or none arrived");
 }
 
 void addOutput(CLI::App& command, RawArguments& raw) {
@@ -277,10 +284,13 @@ int runTool(ToolEnvironment& env, int argc, const char* const* argv) {
         ->add_option("--raw-plain", raw.rawPlain,
                      "Write the bare SWO bytes to this file, for other tools")
         ->type_name("PATH");
+    addStrict(*capture, raw);
     addVerbose(*capture, raw);
 
     CLI::App* decode = app.add_subcommand("decode", "Decode a recording or a plain SWO dump");
-    decode->add_option("file", raw.file, "The recording")->required()->type_name("FILE");
+    decode->add_option("file", raw.file, "The recording; - for standard input")
+        ->required()
+        ->type_name("FILE");
     addOutput(*decode, raw);
     decode->add_flag("--plain", raw.plain, "Read the file as bare SWO bytes, whatever it holds");
     decode
@@ -288,6 +298,7 @@ int runTool(ToolEnvironment& env, int argc, const char* const* argv) {
                      "Trace clock in Hz, for timestamps in seconds (default: the recording's)")
         ->type_name("HZ");
     decode->add_flag("--realtime", raw.realtime, "Replay at the pace it was recorded");
+    addStrict(*decode, raw);
     addVerbose(*decode, raw);
 
     CLI::App* doctor = app.add_subcommand(
@@ -350,6 +361,7 @@ int runTool(ToolEnvironment& env, int argc, const char* const* argv) {
         options.timestamps = raw.timestamps;
         options.rawPath = raw.raw;
         options.rawPlainPath = raw.rawPlain;
+        options.strict = raw.strict;
         options.verbose = raw.verbose;
         return runCapture(env, options);
     }
@@ -364,6 +376,7 @@ int runTool(ToolEnvironment& env, int argc, const char* const* argv) {
         }
         options.plain = raw.plain;
         options.realtime = raw.realtime;
+        options.strict = raw.strict;
         options.verbose = raw.verbose;
         return runDecode(env, options);
     }

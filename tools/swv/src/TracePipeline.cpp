@@ -104,18 +104,48 @@ void TracePipeline::decode(const uint8_t* bytes, size_t size, std::optional<uint
 }
 
 void TracePipeline::data(const uint8_t* bytes, size_t size, std::optional<uint64_t> hostUs) {
-    counters_.bytes += size;
-    if (tailAfterGap_ != 0 && size != 0) {
-        const size_t tail = std::min(size, tailAfterGap_);
-        const uint64_t before = decoder_.stats().discardedBytes;
-        decode(bytes, tail, hostUs);
-        cutBytes_ += decoder_.stats().discardedBytes - before;
-        tailAfterGap_ -= tail;
-        bytes += tail;
-        size -= tail;
+    while (size > 0) {
+        size_t piece = static_cast<size_t>(
+            std::min<uint64_t>(size, kHealthSliceBytes - counters_.bytes % kHealthSliceBytes));
+        const bool tail = tailAfterGap_ != 0;
+        if (tail) {
+            piece = std::min(piece, tailAfterGap_);
+        }
+        const uint64_t discarded = decoder_.stats().discardedBytes;
+        decode(bytes, piece, hostUs);
+        counters_.bytes += piece;
+        if (tail) {
+            cutBytes_ += decoder_.stats().discardedBytes - discarded;
+            tailAfterGap_ -= piece;
+        }
+        bytes += piece;
+        size -= piece;
+        if (counters_.bytes % kHealthSliceBytes == 0) {
+            noteHealth();
+        }
     }
-    decode(bytes, size, hostUs);
     writeRecords();
+}
+
+void TracePipeline::noteHealth() {
+    if (health_.update(tally())) {
+        healthAlarm_ = true;
+    }
+}
+
+bool TracePipeline::takeHealthAlarm() {
+    const bool alarm = healthAlarm_;
+    healthAlarm_ = false;
+    return alarm;
+}
+
+StreamTally TracePipeline::tally() const {
+    StreamTally tally;
+    tally.bytes = counters_.bytes;
+    tally.undecodableBytes = decoder_.stats().discardedBytes - cutBytes_;
+    tally.unexpectedPackets = counters_.unexpectedPackets;
+    tally.overflows = counters_.overflows;
+    return tally;
 }
 
 void TracePipeline::endSegment() {
@@ -163,6 +193,7 @@ void TracePipeline::finish() {
     // was not received wrong, so it is not a decode error (the recording keeps its bytes).
     cutBytes_ += decoder_.heldBytes();
     endSegment();
+    noteHealth();
 }
 
 void TracePipeline::closeMain() {
@@ -196,7 +227,7 @@ bool TracePipeline::flush() {
 
 PipelineCounters TracePipeline::counters() const {
     PipelineCounters counters = counters_;
-    counters.decodeErrors = decoder_.stats().discardedBytes - cutBytes_;
+    counters.decodeErrors = tally().undecodableBytes;
     return counters;
 }
 

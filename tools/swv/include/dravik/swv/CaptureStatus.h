@@ -6,10 +6,12 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "dravik/swv/StreamHealth.h"
 #include "dravik/swv/TracePipeline.h"
 
 namespace dravik::swv {
@@ -28,6 +30,7 @@ struct StatusSnapshot {
     uint64_t hostDrops = 0;     // reads refused with 403
     uint64_t readFailures = 0;
     uint64_t queueDropBytes = 0;
+    std::optional<HealthVerdict> health;  // the summary's last line
 };
 
 // Fills the packet side of a snapshot from the pipeline's counters (gaps included).
@@ -39,7 +42,8 @@ std::string formatByteRate(double bytesPerSecond);
 // One line for the terminal, without line end.
 std::string formatStatusLine(const StatusSnapshot& status);
 
-// The summary at the end, one item per line; `what` is "captured" or "decoded".
+// The summary at the end, one item per line, the health verdict last; `what` is "captured" or
+// "decoded".
 std::string formatSummary(const StatusSnapshot& status, const char* what);
 
 // Throughput over a sliding window of about `windowUs`.

@@ -53,6 +53,7 @@ struct CaptureOptions {
     OutputOptions output;
     std::string rawPath;
     std::string rawPlainPath;
+    bool strict = false;  // exit 1 when the trace is not healthy
     bool verbose = false;
 };
 
@@ -62,6 +63,7 @@ struct DecodeOptions {
     bool plain = false;
     uint32_t clockHz = 0;  // 0: the recording's
     bool realtime = false;
+    bool strict = false;  // exit 1 when the trace is not healthy
     bool verbose = false;
 };
 

@@ -16,6 +16,7 @@
 #include "dravik/swv/PacketRecords.h"
 #include "dravik/swv/PortFormatter.h"
 #include "dravik/swv/Recording.h"
+#include "dravik/swv/StreamHealth.h"
 
 namespace dravik::swv {
 
@@ -82,6 +83,11 @@ class TracePipeline {
     bool flush();
 
     PipelineCounters counters() const;
+    // What the health check is fed, and its verdict so far.
+    StreamTally tally() const;
+    const StreamHealth& health() const { return health_; }
+    // True once, when the stream first turned out unhealthy.
+    bool takeHealthAlarm();
     const std::string& failedStream() const { return failed_; }
     // The main output is the stream that failed.
     bool mainFailed() const { return mainFailed_; }
@@ -102,8 +108,13 @@ class TracePipeline {
         Output* output;
     };
 
+    // The health check sees the counters at fixed offsets of the stream, so that its verdict
+    // does not depend on how the bytes were chunked.
+    static constexpr uint64_t kHealthSliceBytes = 1024;
+
     void onPacket(const itm::Packet& packet, std::optional<uint64_t> hostUs);
     void decode(const uint8_t* bytes, size_t size, std::optional<uint64_t> hostUs);
+    void noteHealth();
     void writeRecords();
     void endSegment();
 
@@ -124,6 +135,8 @@ class TracePipeline {
     // Bytes after a gap that may still belong to the packet it cut (its payload is at most
     // kMaxPacketBytes - 1 long); what the decoder drops of them is counted as cut.
     size_t tailAfterGap_ = 0;
+    StreamHealth health_;
+    bool healthAlarm_ = false;
     std::string failed_;
     bool mainFailed_ = false;
 };
