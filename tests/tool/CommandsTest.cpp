@@ -747,8 +747,43 @@ TEST_F(CommandsTest, DoctorSetsUpReadsBackAndExplains) {
               "warning: the TPIU formatter is on, so the stream is framed\n"
               "  unless this TPIU bypasses it for SWO, clear TPIU_FFCR.EnFCont (bit 1 of "
               "0xE0040304): the decoder expects the bare ITM stream\n"
+              "note: no trace arrived in 0.25 s of listening\n"
+              "  the target may not have written to an enabled port meanwhile\n"
               "nothing found that would keep trace from arriving\n");
+    // It let the target run to listen, and stopped the receiver after.
+    EXPECT_EQ(api.countCalls("DravikRunDevice"), 1u);
     EXPECT_TRUE(api.closed());
+}
+
+TEST_F(CommandsTest, DoctorListensAndFailsOnTraceThatDoesNotDecode) {
+    api.registers = {{reg::kDemcr, 0x01000000},   {reg::kItmLsr, 1},      {reg::kItmTcr, 1},
+                     {reg::kItmTer0, 0xFFFFFFFF}, {reg::kTpiuAcpr, 23},   {reg::kTpiuSppr, 2},
+                     {reg::kTpiuType, 0xCA0},     {reg::kTpiuFfcr, 0x100}};
+    // The registers agree with --clock 48000000; the bytes do not.
+    const Bytes bytes = garbage(6000);
+    api.polls = {SwvPoll{0, Bytes(bytes.begin(), bytes.begin() + 3000)},
+                 SwvPoll{0, Bytes(bytes.begin() + 3000, bytes.end())}};
+    EXPECT_EQ(run({"doctor", "--clock", "48000000", "--swo-rate", "2000000"}), kExitFailure);
+    const std::string shown = out.str();
+    EXPECT_NE(shown.find("problem: the trace does not decode: "), std::string::npos) << shown;
+    EXPECT_NE(shown.find("  the SWO rate or encoding is wrong: --clock must be the clock the TPIU "
+                         "divides (given: 48000000 Hz), and --mode nrz\n"),
+              std::string::npos)
+        << shown;
+    EXPECT_EQ(shown.find("nothing found"), std::string::npos) << shown;
+}
+
+TEST_F(CommandsTest, DoctorSaysWhatItHeardWhenTheTraceDecodes) {
+    api.registers = {{reg::kDemcr, 0x01000000},   {reg::kItmLsr, 1},      {reg::kItmTcr, 1},
+                     {reg::kItmTer0, 0xFFFFFFFF}, {reg::kTpiuAcpr, 23},   {reg::kTpiuSppr, 2},
+                     {reg::kTpiuType, 0xCA0},     {reg::kTpiuFfcr, 0x100}};
+    api.polls = {SwvPoll{0, benchTrace(1, 200)}};
+    EXPECT_EQ(run({"doctor", "--clock", "48000000", "--swo-rate", "2000000"}), 0) << out.str();
+    EXPECT_NE(
+        out.str().find("note: listened for 0.25 s: " + std::to_string(benchTrace(1, 200).size()) +
+                       " bytes, 710 packets, and they decode\n"),
+        std::string::npos)
+        << out.str();
 }
 
 TEST_F(CommandsTest, DoctorFailsWhenSomethingStopsTrace) {

@@ -93,8 +93,8 @@ INSTANTIATE_TEST_SUITE_P(
                    "problem: TPIU_SPPR holds the reserved value 3, so no SWO protocol is "
                    "selected"},
         OneSetting{"Manchester", [](TraceRegisters& r) { r.tpiuSppr = 1; },
-                   "warning: TPIU_SPPR selects Manchester encoding: a UART (NRZ) receiver reads "
-                   "it as garbage"},
+                   "problem: TPIU_SPPR selects Manchester encoding, which the probe's receiver (a "
+                   "UART, NRZ only) reads as garbage"},
         OneSetting{"NrzUnsupported", [](TraceRegisters& r) { r.tpiuType = 0x00000480; },
                    "problem: TPIU_SPPR selects NRZ, which this TPIU does not support "
                    "(TPIU_TYPE.NRZVALID is clear)"},

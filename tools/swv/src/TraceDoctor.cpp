@@ -130,9 +130,11 @@ void explainTpiu(const TraceRegisters& r, const TraceExpectations& e,
                 "TPIU_SPPR selects Manchester, which this TPIU does not support "
                 "(TPIU_TYPE.MANCVALID is clear)");
         } else if (protocol == reg::kSpprManchester) {
-            add(findings, Severity::Warning,
-                "TPIU_SPPR selects Manchester encoding: a UART (NRZ) receiver reads it as garbage",
-                "capture with --mode nrz unless the probe decodes Manchester");
+            // The probe is told a rate only, never an encoding: its receiver is a UART.
+            add(findings, Severity::Blocking,
+                "TPIU_SPPR selects Manchester encoding, which the probe's receiver (a UART, NRZ "
+                "only) reads as garbage",
+                "use --mode nrz (with --mode auto the setup prefers Manchester)");
         }
     }
     if (r.tpiuAcpr && e.clockHz != 0 && e.rateBps != 0) {
@@ -156,7 +158,58 @@ void explainTpiu(const TraceRegisters& r, const TraceExpectations& e,
     }
 }
 
+std::string percentOf(uint64_t part, uint64_t whole) {
+    char text[32];
+    std::snprintf(
+        text, sizeof text, "%.1f %%",
+        whole == 0 ? 0.0 : 100.0 * static_cast<double>(part) / static_cast<double>(whole));
+    return text;
+}
+
 }  // namespace
+
+Finding explainListening(const HealthVerdict& verdict, double seconds, uint64_t packets,
+                         uint32_t clockHz) {
+    char time[32];
+    std::snprintf(time, sizeof time, "%.2f s", seconds);
+    const std::string heard = std::string("in ") + time + " of listening";
+    const StreamTally& span = verdict.span;
+    const std::string bytes = std::to_string(span.bytes) + " bytes";
+    switch (verdict.condition) {
+        case StreamCondition::NoTrace:
+            return {Severity::Note, "no trace arrived " + heard,
+                    "the target may not have written to an enabled port meanwhile"};
+        case StreamCondition::TooLittle:
+            return {Severity::Note, bytes + " arrived " + heard + ": too few to judge them", ""};
+        case StreamCondition::Healthy:
+            return {Severity::Note,
+                    std::string("listened for ") + time + ": " + bytes + ", " +
+                        std::to_string(packets) + " packets, and they decode",
+                    ""};
+        case StreamCondition::Corrupt:
+            return {
+                Severity::Blocking,
+                std::string("the trace does not decode: ") +
+                    percentOf(span.undecodableBytes, span.bytes) +
+                    " of the bytes formed no packet and " + std::to_string(span.unexpectedPackets) +
+                    " packets came on ports not enabled (" + bytes + " " + heard + ")",
+                "the SWO rate or encoding is wrong: --clock must be the clock the TPIU divides" +
+                    (clockHz != 0 ? " (given: " + std::to_string(clockHz) + " Hz)" : "") +
+                    ", and --mode nrz"};
+        case StreamCondition::StrayPorts:
+            return {Severity::Warning,
+                    std::to_string(span.unexpectedPackets) +
+                        " packets came on ports not enabled (" + bytes + " " + heard + ")",
+                    "the target enables more ports than --ports, or the decoder lost its place "
+                    "in the stream"};
+        case StreamCondition::Overflowing:
+            return {Severity::Warning,
+                    "the target dropped writes: " + std::to_string(span.overflows) +
+                        " overflow packets (" + bytes + " " + heard + ")",
+                    "it writes faster than the SWO line carries; raise --swo-rate, or write less"};
+    }
+    return {Severity::Note, "", ""};
+}
 
 const char* severityName(Severity severity) noexcept {
     switch (severity) {
