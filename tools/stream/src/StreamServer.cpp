@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <condition_variable>
 #include <mutex>
+#include <system_error>
 #include <thread>
 
 #include "ByteRing.h"
@@ -159,10 +160,11 @@ struct StreamServer::State {
     bool offer(Client& client, const uint8_t* data, size_t size, size_t traceBytes, bool whole);
 
     ServerOptions options;
-    std::vector<Listener> listeners;       // network thread, after start()
-    std::vector<ListenerInfo> infos;       // fixed after start()
-    Fd wake;                               // eventfd: publish() and stop() rouse the thread
-    std::atomic<bool> wakePending{false};  // a wake-up is on its way: no need for another
+    std::vector<Listener> listeners;  // network thread, after start()
+    std::vector<ListenerInfo> infos;  // fixed after start()
+    Fd wake;                          // eventfd: publish() and stop() rouse the thread
+    // Set while a wake-up is on its way or a round is due anyway: publishers need not wake it.
+    std::atomic<bool> wakePending{false};
     std::atomic<bool> stopping{false};
     std::thread thread;
     clockid_t threadClock{};
@@ -179,11 +181,12 @@ struct StreamServer::State {
     std::vector<std::unique_ptr<Client>> clients;
     std::vector<ClientStats> departed;
     size_t frameClients = 0;
-    uint64_t nextId = 1;
     uint64_t refused = 0;
     uint64_t published = 0;
     uint8_t frame[kMaxEncodedFrame];
-    std::vector<uint8_t> discard = std::vector<uint8_t>(4096);  // network thread
+    // Network thread only.
+    uint64_t nextId = 1;
+    std::vector<uint8_t> discard = std::vector<uint8_t>(4096);
 };
 
 StreamServer::StreamServer(ServerOptions options)
@@ -219,12 +222,19 @@ bool StreamServer::start(std::string& error) {
     for (const Listener& listener : s.listeners) {
         s.infos.push_back(listener.info);
     }
+    try {
+        s.thread = std::thread([&s] { s.run(); });
+    } catch (const std::system_error& e) {
+        error = std::string("cannot start the stream server: ") + e.what();
+        s.listeners.clear();
+        s.infos.clear();
+        return false;
+    }
     s.started = true;
     {
         std::lock_guard<std::mutex> lock(s.mutex);
         s.running = true;
     }
-    s.thread = std::thread([&s] { s.run(); });
     if (::pthread_getcpuclockid(s.thread.native_handle(), &s.threadClock) != 0) {
         s.threadClock = CLOCK_THREAD_CPUTIME_ID;  // not known: reads as the caller's
     }
@@ -238,7 +248,7 @@ const std::vector<ListenerInfo>& StreamServer::listeners() const {
 bool StreamServer::State::offer(Client& client, const uint8_t* data, size_t size, size_t traceBytes,
                                 bool whole) {
     const size_t room = client.queue.room();
-    size_t take = size <= room ? size : (whole ? 0 : room);
+    const size_t take = size <= room ? size : (whole ? 0 : room);
     if (take != size) {
         const size_t lost = size - take;
         client.dropped.fetch_add(lost, std::memory_order_relaxed);
@@ -313,7 +323,7 @@ void StreamServer::State::run() {
     bool roundScheduled = false;
     SteadyTime lastRound{};
     for (;;) {
-        SteadyTime now = std::chrono::steady_clock::now();
+        const SteadyTime now = std::chrono::steady_clock::now();
         if (stopping.load() && !flushing) {
             flushing = true;
             flushDeadline = now + options.flushTimeout;
@@ -464,10 +474,11 @@ void StreamServer::State::acceptClients(Listener& listener) {
         // The stream is many small writes that a live display wants at once.
         const int on = 1;
         ::setsockopt(fd.get(), IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+        // Its queue is allocated and touched before the publisher can see it, not under the lock.
+        auto client = std::make_unique<Client>(std::move(fd), nextId++, address, listener.info,
+                                               options.queueBytes);
         {
             std::lock_guard<std::mutex> lock(mutex);
-            auto client = std::make_unique<Client>(std::move(fd), nextId++, address, listener.info,
-                                                   options.queueBytes);
             frameClients += client->kind == StreamKind::Frames ? 1 : 0;
             clients.push_back(std::move(client));
             connected = clients.size();
