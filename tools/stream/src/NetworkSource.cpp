@@ -41,10 +41,8 @@ bool NetworkSource::connect(std::string& error, std::chrono::milliseconds timeou
     AddrInfoList list = resolve(url_.host, url_.port, false, why);
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     for (const addrinfo* ai = list.get(); ai != nullptr; ai = ai->ai_next) {
-        Fd fd(::socket(ai->ai_family, ai->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC,
-                       ai->ai_protocol));
+        Fd fd = openSocket(*ai, why);
         if (!fd) {
-            why = errnoText(errno);
             continue;
         }
         if (::connect(fd.get(), ai->ai_addr, ai->ai_addrlen) != 0) {

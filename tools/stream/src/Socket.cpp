@@ -2,6 +2,7 @@
 
 #include <netinet/in.h>
 
+#include <cerrno>
 #include <cstring>
 
 #include "dravik/stream/Address.h"
@@ -22,6 +23,15 @@ AddrInfoList resolve(const std::string& host, uint16_t port, bool passive, std::
         return nullptr;
     }
     return AddrInfoList(list);
+}
+
+Fd openSocket(const addrinfo& address, std::string& why) {
+    Fd fd(::socket(address.ai_family, address.ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC,
+                   address.ai_protocol));
+    if (!fd) {
+        why = errnoText(errno);
+    }
+    return fd;
 }
 
 std::string numericHost(const sockaddr* address, socklen_t size) {

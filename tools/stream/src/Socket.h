@@ -53,6 +53,9 @@ using AddrInfoList = std::unique_ptr<addrinfo, AddrInfoDeleter>;
 // (the resolver's text) when there are none.
 AddrInfoList resolve(const std::string& host, uint16_t port, bool passive, std::string& error);
 
+// A non-blocking socket for one resolved address; empty with `why` when the system refuses.
+Fd openSocket(const addrinfo& address, std::string& why);
+
 // The numeric host of a socket address, without brackets.
 std::string numericHost(const sockaddr* address, socklen_t size);
 // "127.0.0.1:3443" or "[::1]:3443".

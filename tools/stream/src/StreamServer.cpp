@@ -99,10 +99,8 @@ bool listenOn(const ListenerConfig& config, Listener& listener, std::string& err
     std::string why;
     AddrInfoList list = resolve(config.address.host, config.address.port, true, why);
     for (const addrinfo* ai = list.get(); ai != nullptr; ai = ai->ai_next) {
-        Fd fd(::socket(ai->ai_family, ai->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC,
-                       ai->ai_protocol));
+        Fd fd = openSocket(*ai, why);
         if (!fd) {
-            why = errnoText(errno);
             continue;
         }
         // A restarted server may take its port back while old connections linger in TIME_WAIT;
