@@ -169,7 +169,7 @@ TEST(SwoLoad, EstimatesTheBytesAgainstTheLine) {
         {{0, 100, 0, 0, 0},
          500,
          SwoLoad::Verdict::Overloads,
-         "about 500 B/s of the line's 0 B/s (inf %)"},
+         "about 0.5 kB/s of the line's 0.0 kB/s (inf %)"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.description);

@@ -22,15 +22,10 @@ std::string number(double value) {
     return s;
 }
 
-std::string byteRate(double bytesPerSecond) {
+// One unit for both figures, so that they compare at a glance.
+std::string kilobytesPerSecond(double bytesPerSecond) {
     char text[64];
-    if (bytesPerSecond >= 1e6) {
-        std::snprintf(text, sizeof text, "%.1f MB/s", bytesPerSecond / 1e6);
-    } else if (bytesPerSecond >= 1e3) {
-        std::snprintf(text, sizeof text, "%.1f kB/s", bytesPerSecond / 1e3);
-    } else {
-        std::snprintf(text, sizeof text, "%.0f B/s", bytesPerSecond);
-    }
+    std::snprintf(text, sizeof text, "%.1f kB/s", bytesPerSecond / 1e3);
     return text;
 }
 
@@ -159,8 +154,8 @@ SwoLoad estimateSwoLoad(const SwoLoadRequest& r) {
 std::string describeSwoLoad(const SwoLoad& load) {
     char share[32];
     std::snprintf(share, sizeof share, "%.1f %%", load.share * 100.0);
-    return "about " + byteRate(load.bytesPerSecond) + " of the line's " +
-           byteRate(load.lineBytesPerSecond) + " (" + share + ")";
+    return "about " + kilobytesPerSecond(load.bytesPerSecond) + " of the line's " +
+           kilobytesPerSecond(load.lineBytesPerSecond) + " (" + share + ")";
 }
 
 }  // namespace dravik::profile
