@@ -172,6 +172,18 @@ void ReadScenario(Object& parent, TargetScenario& scenario) {
     o.finish();
 }
 
+void ReadDwt(Object& parent, DwtConfig& dwt) {
+    const Json* v = parent.find("dwt");
+    if (v == nullptr) {
+        return;
+    }
+    Object o(*v, parent.pathOf("dwt"));
+    o.flag("cycleCounter", dwt.cycleCounter);
+    o.flag("countsInSleep", dwt.countsInSleep);
+    o.number("comparators", dwt.comparators, 0, 15);
+    o.finish();
+}
+
 ScriptedWrite ReadScriptedWrite(const Json& value, const std::string& path) {
     Object o(value, path);
     ScriptedWrite w;
@@ -253,6 +265,7 @@ void ReadTarget(Object& parent, TargetConfig& target) {
               {"notImplemented", ItmLockModel::NotImplemented}});
     o.number("itmFifoBytes", trace.itmFifoBytes, kMinItmFifoBytes, kMaxItmFifoBytes);
     o.flag("recordPinBytes", trace.recordPinBytes);
+    ReadDwt(o, trace.dwt);
     trace.program = ReadProgram(o);
     o.number("resetDurationUs", target.resetDurationUs, 0, kMaxDelayUs);
     ReadScenario(o, target.scenario);

@@ -157,6 +157,7 @@ TEST(SwoTiming, SlicingOfTimeDoesNotChangeTheOutput) {
     TraceConfig config;
     config.program = DefaultTraceProgram{5000, 0, 1, false};  // outpaces the line: overflows too
     config.coreClockHz = 64000000;                            // 64 cycles per microsecond
+    config.syncTiming = ItmSyncTiming::FixedPeriod;
     config.syncPeriodCycles = 100000;
     const SlicedRun whole = runSliced(config, 10000, [](uint64_t) { return 10000; });
     const SlicedRun fine = runSliced(config, 10000, [](uint64_t) { return 1; });

@@ -37,7 +37,9 @@ bool idRegister(const silicon::IdRegisters& ids, uint32_t address, uint32_t& val
 }  // namespace
 
 TraceUnit::TraceUnit(const TraceConfig& config)
-    : config_(sanitised(config)), program_(makeTraceProgram(config_.program, config_.coreClockHz)) {
+    : config_(sanitised(config)),
+      program_(makeTraceProgram(config_.program, config_.coreClockHz)),
+      dwt_(config_.dwt) {
     resetRegisters();
 }
 
@@ -56,7 +58,7 @@ void TraceUnit::resetRegisters() {
 }
 
 bool TraceUnit::claims(uint32_t address) const {
-    return (address >= itm::kBase && address <= itm::kLast) ||
+    return (address >= itm::kBase && address <= itm::kLast) || Dwt::claims(address) ||
            (address >= tpiu::kBase && address <= tpiu::kLast);
 }
 
@@ -114,6 +116,7 @@ void TraceUnit::moveTo(uint64_t cycle) {
     if (awake()) {
         awakeCycles_ += span;
     }
+    dwt_.advance(span, activity_);
     cycle_ = cycle;
 }
 
@@ -149,6 +152,19 @@ void TraceUnit::runProgramWrite() {
 }
 
 uint64_t TraceUnit::nextSyncCycle() const {
+    if (config_.syncTiming == ItmSyncTiming::FixedPeriod) {
+        return nextFixedSyncCycle();
+    }
+    // A toggle reached by the last move is handled at once; the next one lies as many cycles
+    // ahead as the counter still has to count, while it counts.
+    if (dwt_.syncTapToggles() > syncTapsDone_) {
+        return cycle_;
+    }
+    const uint64_t ahead = dwt_.cyclesToSyncTap();
+    return ahead != 0 && dwt_.counts(activity_) ? cycle_ + ahead : kNever;
+}
+
+uint64_t TraceUnit::nextFixedSyncCycle() const {
     if (!activity_.running || config_.syncPeriodCycles == 0 ||
         config_.syncPeriodCycles > kNever - syncDoneAt_ - cycle_) {
         return kNever;
@@ -157,7 +173,11 @@ uint64_t TraceUnit::nextSyncCycle() const {
 }
 
 void TraceUnit::runSync() {
-    syncDoneAt_ += config_.syncPeriodCycles;
+    if (config_.syncTiming == ItmSyncTiming::FixedPeriod) {
+        syncDoneAt_ += config_.syncPeriodCycles;
+    } else {
+        ++syncTapsDone_;
+    }
     if (activity_.trcena && (tcr_ & itm::kTcrItmEna) && (tcr_ & itm::kTcrSyncEna) &&
         swoLine().encoding != SwoEncoding::None) {
         std::vector<uint8_t> packet;
@@ -287,6 +307,8 @@ void TraceUnit::powerOnReset(uint64_t nowUs) {
     timestampFrom_ = cycle_;
     runCycles_ = 0;
     syncDoneAt_ = 0;
+    dwt_.powerOnReset();
+    syncTapsDone_ = 0;
     restartProgram();
 }
 
@@ -311,6 +333,10 @@ bool TraceUnit::read32(uint32_t address, uint32_t& value, uint64_t nowUs) {
     if (address <= itm::kLast) {
         return readItm(address, value);
     }
+    if (Dwt::claims(address)) {
+        value = dwt_.read32(address, activity_, pcSource_ ? pcSource_() : 0);
+        return true;
+    }
     return readTpiu(address, value);
 }
 
@@ -321,6 +347,8 @@ bool TraceUnit::write32(uint32_t address, uint32_t value, uint64_t nowUs) {
     catchUp(nowUs);
     if (address <= itm::kLast) {
         writeItm(address, value);
+    } else if (Dwt::claims(address)) {
+        dwt_.write32(address, value, activity_);
     } else {
         writeTpiu(address, value);
     }
