@@ -256,6 +256,7 @@ void ReadTarget(Object& parent, TargetConfig& target) {
     ReadRegion(o, "flash", target.flash);
     ReadRegion(o, "sram", target.sram);
     o.number("coreClockHz", trace.coreClockHz, 1, kMaxU32);
+    o.number("traceClockHz", trace.traceClockHz, 1, kMaxU32);
     o.number("tpiuType", trace.tpiuType, 0, kMaxU32);
     o.choice("itmLock", trace.itmLock,
              {{"normal", ItmLockModel::Normal},

@@ -48,7 +48,7 @@ TEST_F(BenchConfigTest, EveryKeyReachesItsSetting) {
         "target": {
           "cpuid": "0x410FC271", "flash": {"base": 0, "size": 65536},
           "sram": {"base": "0x20000000", "size": 8192},
-          "coreClockHz": 16000000, "tpiuType": "0x0000088C",
+          "coreClockHz": 16000000, "traceClockHz": 8000000, "tpiuType": "0x0000088C",
           "itmLock": "keyIgnored", "dwt": {"cycleCounter": false, "countsInSleep": true,
           "comparators": 2},
           "itmFifoBytes": 32, "recordPinBytes": false,
@@ -81,6 +81,7 @@ TEST_F(BenchConfigTest, EveryKeyReachesItsSetting) {
     EXPECT_EQ(0x20000000u, t.sram.base);
     EXPECT_EQ(8192u, t.sram.size);
     EXPECT_EQ(16000000u, t.trace.coreClockHz);
+    EXPECT_EQ(8000000u, t.trace.traceClockHz);
     EXPECT_FALSE(t.trace.dwt.cycleCounter);
     EXPECT_TRUE(t.trace.dwt.countsInSleep);
     EXPECT_EQ(2u, t.trace.dwt.comparators);
@@ -123,6 +124,7 @@ TEST_F(BenchConfigTest, WhatIsLeftOutTakesTheDefaults) {
     EXPECT_EQ(DRAVIK_PRODUCT_ID_V3, first.productId);
     EXPECT_EQ(sim::kModeDfu, first.initialMode);
     EXPECT_TRUE(std::holds_alternative<sim::DefaultTraceProgram>(first.target.trace.program));
+    EXPECT_EQ(0u, first.target.trace.traceClockHz) << "the core clock";
     EXPECT_TRUE(first.target.trace.dwt.cycleCounter);
     EXPECT_FALSE(first.target.trace.dwt.countsInSleep);
     EXPECT_EQ("DRAVIK-BENCH-0002", bench().probe(1).config.serial) << "numbered by position";
@@ -171,6 +173,8 @@ TEST_F(BenchConfigTest, ABadDescriptionNamesTheKeyAndChangesNothing) {
          "probes[1].target.coreClock: unknown key"},
         {R"({"probes": [{"target": {"coreClockHz": 0}}]})",
          "probes[0].target.coreClockHz: expected an integer from 1 to 4294967295" + range},
+        {R"({"probes": [{"target": {"traceClockHz": 0}}]})",
+         "probes[0].target.traceClockHz: expected an integer from 1 to 4294967295" + range},
         {R"({"probes": [{"target": {"dwt": {"comparators": 16}}}]})",
          "probes[0].target.dwt.comparators: expected an integer from 0 to 15" + range},
         {R"({"probes": [{"target": {"dwt": {"noCycCnt": true}}}]})",

@@ -66,6 +66,7 @@ TEST_F(BenchTracePathTest, EveryTargetGetsTraceBlocksBuiltFromItsConfiguration) 
     ASSERT_EQ(sim::BusStatus::Ok,
               bench().probe(0).target()->read(tpiu::kType, sim::AccessSize::Word, type, 0));
     EXPECT_EQ(sim::silicon::tpiuType(true, false, 3), type);
+    EXPECT_EQ(48000000u, unit->traceClockHz()) << "the TPIU divides the core clock";
     // The DWT too, behind TRCENA; its PC sampler sees the core's PC.
     sim::CortexM& target = *bench().probe(0).target();
     ASSERT_EQ(sim::BusStatus::Ok,

@@ -141,7 +141,10 @@ using TraceProgramConfig =
     std::variant<DefaultTraceProgram, ScriptedTraceProgram, SequenceTraceProgram, IdleTraceProgram>;
 
 struct TraceConfig {
-    uint32_t coreClockHz = silicon::kCoreClockHzDefault;  // TPIU and ITM timestamp clock too
+    uint32_t coreClockHz = silicon::kCoreClockHzDefault;  // ITM timestamps and CYCCNT count it
+    // The clock the TPIU divides for the SWO line; 0: the core clock. Some parts feed the TPIU
+    // from a divided clock, so the host must divide this one, not the core's.
+    uint32_t traceClockHz = 0;
     uint32_t tpiuType = silicon::kTpiuTypeCortexM4;
     uint32_t tpiuSspsr = silicon::kTpiuSspsrCortexM4;
     uint32_t tpiuAcprMask = silicon::kTpiuAcprMaskCortexM4;

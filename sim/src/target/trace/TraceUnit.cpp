@@ -20,6 +20,9 @@ constexpr uint32_t kAcprFieldMask = 0xFFFF;
 
 TraceConfig sanitised(TraceConfig config) {
     config.coreClockHz = std::max<uint32_t>(config.coreClockHz, 1);
+    if (config.traceClockHz == 0) {
+        config.traceClockHz = config.coreClockHz;
+    }
     config.itmFifoBytes = std::max(config.itmFifoBytes, kMinFifoBytes);
     config.tpiuAcprMask &= kAcprFieldMask;  // keeps the prescaler (ACPR + 1) from wrapping to 0
     return config;
@@ -39,7 +42,8 @@ bool idRegister(const silicon::IdRegisters& ids, uint32_t address, uint32_t& val
 TraceUnit::TraceUnit(const TraceConfig& config)
     : config_(sanitised(config)),
       program_(makeTraceProgram(config_.program, config_.coreClockHz)),
-      dwt_(config_.dwt) {
+      dwt_(config_.dwt),
+      traceClockHz_(config_.traceClockHz) {
     resetRegisters();
 }
 
@@ -236,7 +240,7 @@ TraceUnit::WriteResult TraceUnit::takeWrite(uint8_t port, uint8_t size, uint32_t
 
 SwoLine TraceUnit::swoLine() const {
     SwoLine line;
-    line.coreClockHz = config_.coreClockHz;
+    line.clockHz = traceClockHz_;
     line.prescaler = acpr_ + 1;
     if (!activity_.trcena) {
         return line;
@@ -262,7 +266,24 @@ void TraceUnit::startFrameIfIdle() {
     frameByte_ = fifo_.front();
     fifo_.pop_front();
     frameLine_ = line;
-    frameEnd_ = cycle_ + line.cyclesPerByte();
+    frameEnd_ = cycle_ + frameCoreCycles(line.cyclesPerByte());
+}
+
+// Core cycles a frame of `tracePeriods` trace clock periods takes; the fraction left over is
+// carried to the next frame, so back-to-back frames keep the trace clock's rate exactly.
+uint64_t TraceUnit::frameCoreCycles(uint64_t tracePeriods) {
+    if (traceClockHz_ == config_.coreClockHz) {
+        return tracePeriods;
+    }
+    const uint64_t scaled = tracePeriods * config_.coreClockHz + frameCarry_;
+    frameCarry_ = scaled % traceClockHz_;
+    return scaled / traceClockHz_;
+}
+
+void TraceUnit::setTraceClockHz(uint32_t hz, uint64_t nowUs) {
+    catchUp(nowUs);
+    traceClockHz_ = hz != 0 ? hz : config_.coreClockHz;
+    frameCarry_ = 0;
 }
 
 void TraceUnit::endFrame() {
@@ -309,6 +330,8 @@ void TraceUnit::powerOnReset(uint64_t nowUs) {
     syncDoneAt_ = 0;
     dwt_.powerOnReset();
     syncTapsDone_ = 0;
+    traceClockHz_ = config_.traceClockHz;
+    frameCarry_ = 0;
     restartProgram();
 }
 

@@ -25,9 +25,10 @@
 //   (DWT_CTRL.SYNCTAP) toggles, or with ItmSyncTiming::FixedPeriod every syncPeriodCycles of
 //   running core time.
 // - Packets the ITM makes itself (overflow, timestamp, sync) are always queued.
-// - The SWO line takes queued bytes one frame at a time at the rate of TPIU_ACPR and TPIU_SPPR as
-//   they were when the frame started (SwoLine.h), while TRCENA is set and an SWO protocol the TPIU
-//   supports is selected; the TPIU formatter is bypassed in the SWO protocols.
+// - The SWO line takes queued bytes one frame at a time at the trace clock (traceClockHz) divided
+//   by TPIU_ACPR + 1, with TPIU_ACPR and TPIU_SPPR as they were when the frame started
+//   (SwoLine.h), while TRCENA is set and an SWO protocol the TPIU supports is selected; the TPIU
+//   formatter is bypassed in the SWO protocols.
 
 #include <cstdint>
 #include <deque>
@@ -91,6 +92,11 @@ class TraceUnit final : public Peripheral {
     std::vector<SwoSegment> takeSwoSegments();
     // The line as it sends now (encoding None while nothing can go out).
     SwoLine swoLine() const;
+    // The clock the TPIU divides, from nowUs on (0: the core clock); a frame on the pin keeps the
+    // timing it started with.
+    void setTraceClockHz(uint32_t hz, uint64_t nowUs);
+    uint32_t traceClockHz() const { return traceClockHz_; }
+
     // Where PCSR finds the PC of a running core (unset: it reads 0 while the core runs).
     void setPcSource(std::function<uint32_t()> pc) { pcSource_ = std::move(pc); }
     const Dwt& dwt() const { return dwt_; }
@@ -116,6 +122,7 @@ class TraceUnit final : public Peripheral {
     void runSync();
     void startFrameIfIdle();
     void endFrame();
+    uint64_t frameCoreCycles(uint64_t tracePeriods);
 
     bool portEnabled(uint8_t port) const;
     bool fifoReady() const;
@@ -158,6 +165,8 @@ class TraceUnit final : public Peripheral {
     uint64_t timestampFrom_ = 0;   // cycle the next local timestamp counts from
 
     // SWO line.
+    uint32_t traceClockHz_;
+    uint64_t frameCarry_ = 0;  // core cycle fraction left by the last frame, / traceClockHz_
     bool frameBusy_ = false;
     uint8_t frameByte_ = 0;
     uint64_t frameEnd_ = 0;
