@@ -323,6 +323,7 @@ void ReadClock(Object& parent, BenchDescription& out) {
     Object o(*v, parent.pathOf("clock"));
     o.choice("mode", out.manualClock, {{"real", false}, {"manual", true}});
     o.number("exchangeLatencyUs", out.exchangeLatencyUs, 0, kMaxDelayUs);
+    o.number("exchangeJitterUs", out.exchangeJitterUs, 0, kMaxDelayUs);
     o.finish();
 }
 

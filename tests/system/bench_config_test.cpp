@@ -40,7 +40,7 @@ TEST_F(BenchConfigTest, ExampleFileDescribesTwoProbes) {
 
 TEST_F(BenchConfigTest, EveryKeyReachesItsSetting) {
     const std::string text = R"({
-      "clock": {"mode": "manual", "exchangeLatencyUs": 25},
+      "clock": {"mode": "manual", "exchangeLatencyUs": 25, "exchangeJitterUs": 7},
       "probes": [{
         "serial": "SN-1", "interface": "tcp", "generation": 2, "jtagVersion": 31,
         "monowireVersion": 5, "productId": "0x0333", "vendorId": 4660, "mode": "monowire",
@@ -63,6 +63,7 @@ TEST_F(BenchConfigTest, EveryKeyReachesItsSetting) {
     ASSERT_EQ("", bench().configureFromJson(text));
     EXPECT_TRUE(bench().clock.manual());
     EXPECT_EQ(25u, bench().clock.exchangeLatencyUs());
+    EXPECT_EQ(7u, bench().clock.exchangeJitterUs());
     ASSERT_EQ(1, bench().probeCount());
     const sim::ProbeConfig& p = bench().probe(0).config;
     EXPECT_EQ("SN-1", p.serial);
