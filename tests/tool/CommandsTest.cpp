@@ -159,14 +159,15 @@ TEST_F(CommandsTest, CaptureRunsTheWholeSequenceAndDecodes) {
     EXPECT_EQ(out.str(),
               "[0] line 1\n[1] 0x00000001\n[0] line 2\n[1] 0x00000002\n[0] line 3\n"
               "[1] 0x00000003\n");
-    const std::vector<std::string> expected = {"DravikEnumerateDevices()",
-                                               "DravikSelectDevice(DRAVIK-BENCH-0001, 4)",
-                                               "DravikSetupDevice(72000000, 36, 0x00000003, 1)",
-                                               "ReadDebugRegister(0xE0000E80)",
-                                               "ReadDebugRegister(0xE00400F0)",
-                                               "DravikRunDevice()",
-                                               "DravikStopSWVRead()",
-                                               "DravikCloseDevice()"};
+    const std::vector<std::string> expected = {
+        "DravikEnumerateDevices()", "DravikSelectDevice(DRAVIK-BENCH-0001, 4)",
+        "DravikSetupDevice(72000000, 36, 0x00000003, 1)",
+        // Synchronisation: the DWT's tap, then the ITM.
+        "ReadDebugRegister(0xE0001000)", "WriteDebugRegister(0xE0001000, 0x00000401)",
+        "ReadDebugRegister(0xE0001000)", "ReadDebugRegister(0xE0000E80)",
+        "WriteDebugRegister(0xE0000E80, 0x00000004)", "ReadDebugRegister(0xE0000E80)",
+        "ReadDebugRegister(0xE00400F0)", "DravikRunDevice()", "DravikStopSWVRead()",
+        "DravikCloseDevice()"};
     EXPECT_EQ(probeCalls(), expected);
     const std::string summary = err.str();
     EXPECT_EQ(
@@ -314,13 +315,32 @@ TEST_F(CommandsTest, CaptureWithTimestampsSetsTsenaAndTimesTheRecords) {
     api.polls = {SwvPoll{0, stream.bytes()}};
     EXPECT_EQ(run(benchCapture({"--timestamps", "--format", "jsonl", "--port", "0=text"})), 0)
         << err.str();
-    EXPECT_EQ(api.registers[reg::kItmTcr], 0x00000003u);
-    EXPECT_EQ(api.countCalls("WriteDebugRegister(0xE0000E80, 0x00000003)"), 1u);
+    EXPECT_EQ(api.registers[reg::kItmTcr], 0x00000007u);  // TSENA with SYNCENA, in one write
+    EXPECT_EQ(api.countCalls("WriteDebugRegister(0xE0000E80, 0x00000007)"), 1u);
     // Two ticks of the 72 MHz clock.
     EXPECT_NE(out.str().find("{\"kind\":\"instrumentation\",\"port\":0,\"size\":1,\"value\":97,"
                              "\"ticks\":2,\"time\":0.000000028,\"host_time\":"),
               std::string::npos)
         << out.str();
+}
+
+TEST_F(CommandsTest, NoSyncLeavesSynchronisationOff) {
+    EXPECT_EQ(run(benchCapture({"--no-sync"})), 0) << err.str();
+    EXPECT_EQ(api.countCalls("ReadDebugRegister(0xE0001000)"), 0u);
+    EXPECT_EQ(api.countCalls("WriteDebugRegister"), 0u);
+}
+
+TEST_F(CommandsTest, SynchronisationThatCannotBeHadIsWarnedOfAndTheCaptureGoesOn) {
+    api.registers[reg::kDwtCtrl] = reg::kDwtCtrlNoCyccnt;
+    EXPECT_EQ(run(benchCapture()), 0) << err.str();
+    EXPECT_NE(err.str().find("dravik-swv: warning: no synchronisation packets: this DWT has no "
+                             "cycle counter to tap (DWT_CTRL.NOCYCCNT is set); after a damaged "
+                             "byte the decoder may stay lost (--no-sync skips this)\n"),
+              std::string::npos)
+        << err.str();
+    // Without the tap, SYNCENA would do nothing: the ITM is left alone.
+    EXPECT_EQ(api.countCalls("WriteDebugRegister"), 0u);
+    EXPECT_EQ(api.countCalls("DravikRunDevice"), 1u);
 }
 
 TEST_F(CommandsTest, CaptureFailsWhenTsenaDoesNotTake) {
@@ -359,7 +379,7 @@ TEST_F(CommandsTest, CaptureRecordsWhatItReceivedAndDecodeShowsTheSame) {
     EXPECT_EQ(reader.header().stimulusMask, 3u);
     EXPECT_EQ(reader.header().txModeFlags, 1u);
     EXPECT_EQ(reader.header().pinProtocol, 2u);
-    EXPECT_EQ(reader.header().itmTcr, 0x00010001u);
+    EXPECT_EQ(reader.header().itmTcr, 0x00010005u);
     EXPECT_EQ(std::string(reader.header().serial), "DRAVIK-BENCH-0001");
     std::vector<RecordType> types;
     Bytes data;
@@ -730,10 +750,11 @@ TEST_F(CommandsTest, DoctorSetsUpReadsBackAndExplains) {
     EXPECT_EQ(out.str(),
               "DEMCR      0x01000000  TRCENA=1\n"
               "ITM_LSR    0x00000001  unlocked\n"
-              "ITM_TCR    0x00000001  ITMENA=1 TSENA=0 SYNCENA=0 DWTENA=0 SWOENA=0 TSPrescale=0 "
+              "ITM_TCR    0x00000005  ITMENA=1 TSENA=0 SYNCENA=1 DWTENA=0 SWOENA=0 TSPrescale=0 "
               "TraceBusID=0 BUSY=0\n"
               "ITM_TER0   0xFFFFFFFE  enabled ports: 1-31\n"
               "ITM_TPR    0x00000000  privileged-only port groups: none\n"
+              "DWT_CTRL   0x00000401  CYCCNTENA=1 SYNCTAP=1 NOCYCCNT=0\n"
               "TPIU_ACPR  0x00000023  prescaler 36 (2000000 bit/s from 72000000 Hz)\n"
               "TPIU_SPPR  0x00000002  SWO NRZ\n"
               "TPIU_TYPE  0x00000CA0  NRZ yes, Manchester yes, FIFO 4 bytes\n"
@@ -744,6 +765,8 @@ TEST_F(CommandsTest, DoctorSetsUpReadsBackAndExplains) {
               "  give the ITM a trace bus ID of 1 to 0x6F (ITM_TCR bits 22:16)\n"
               "warning: stimulus port 0 is disabled in ITM_TER0\n"
               "  writes to it are dropped; set its bit in ITM_TER0 (0xE0000E00)\n"
+              "note: ITM synchronisation packets are on: one every 2^24 cycles (0.23 s at "
+              "72000000 Hz)\n"
               "warning: the TPIU formatter is on, so the stream is framed\n"
               "  unless this TPIU bypasses it for SWO, clear TPIU_FFCR.EnFCont (bit 1 of "
               "0xE0040304): the decoder expects the bare ITM stream\n"

@@ -6,8 +6,9 @@
 namespace dravik::swv {
 namespace {
 
+// A span with a packet for every four bytes.
 StreamTally tally(uint64_t bytes, uint64_t undecodable, uint64_t unexpected, uint64_t overflows) {
-    return StreamTally{bytes, undecodable, unexpected, overflows};
+    return StreamTally{bytes, bytes / 4, undecodable, unexpected, overflows};
 }
 
 TEST(StreamHealth, JudgesASpanByItsSuspiciousShare) {
@@ -16,6 +17,8 @@ TEST(StreamHealth, JudgesASpanByItsSuspiciousShare) {
         StreamCondition condition;
     } cases[] = {
         {tally(0, 0, 0, 0), StreamCondition::NoTrace},
+        // Synchronisation packets only: six bytes each, none counted as a packet.
+        {StreamTally{600, 0, 0, 0, 0}, StreamCondition::NoTrace},
         {tally(255, 200, 0, 0), StreamCondition::TooLittle},
         {tally(4096, 0, 0, 0), StreamCondition::Healthy},
         // Just under one suspicious event in twenty bytes, then just at it.
@@ -39,6 +42,7 @@ TEST(StreamHealth, AStreamThatTurnsBadAlarmsOnceAndKeepsTheFirstBadWindow) {
     unsigned alarms = 0;
     auto feed = [&](uint64_t bytes, uint64_t undecodable) {
         now.bytes += bytes;
+        now.packets += bytes / 4;
         now.undecodableBytes += undecodable;
         alarms += health.update(now) ? 1 : 0;
     };

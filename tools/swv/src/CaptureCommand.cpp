@@ -126,8 +126,9 @@ int runCapture(ToolEnvironment& env, const CaptureOptions& options) {
     if (!serial || !session.select(*serial, options.selection)) {
         return kExitFailure;
     }
-    const std::optional<SetupResult> setup =
-        setUpTrace(session, *rate, options.stimulusMask, options.mode, options.timestamps);
+    const std::optional<SetupResult> setup = setUpTrace(
+        session, *rate,
+        TraceRequest{options.stimulusMask, options.mode, options.timestamps, !options.noSync});
     if (!setup) {
         return kExitFailure;
     }
@@ -296,10 +297,11 @@ int runCapture(ToolEnvironment& env, const CaptureOptions& options) {
     if (verdict.unhealthy() && !warned) {
         env.message(healthWarning(verdict, advice));
     }
-    if (verdict.condition == StreamCondition::NoTrace && counters.bytes == 0 && !failed) {
+    if (verdict.condition == StreamCondition::NoTrace && !failed) {
         char span[32];
         std::snprintf(span, sizeof span, "%.1f s", seconds);
         env.message(std::string("dravik-swv: no trace arrived in ") + span +
+                    (counters.bytes != 0 ? " (synchronisation packets only)" : "") +
                     ": the target wrote nothing to the enabled ports, or the trace does not "
                     "reach the probe\n  check the setup with: " +
                     advice.doctor + "\n");

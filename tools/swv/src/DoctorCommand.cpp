@@ -29,6 +29,7 @@ constexpr RegisterRow kRows[] = {
     {"ITM_TCR", reg::kItmTcr, &TraceRegisters::itmTcr},
     {"ITM_TER0", reg::kItmTer0, &TraceRegisters::itmTer0},
     {"ITM_TPR", reg::kItmTpr, &TraceRegisters::itmTpr},
+    {"DWT_CTRL", reg::kDwtCtrl, &TraceRegisters::dwtCtrl},
     {"TPIU_ACPR", reg::kTpiuAcpr, &TraceRegisters::tpiuAcpr},
     {"TPIU_SPPR", reg::kTpiuSppr, &TraceRegisters::tpiuSppr},
     {"TPIU_TYPE", reg::kTpiuType, &TraceRegisters::tpiuType},
@@ -50,6 +51,9 @@ std::string describeRow(const RegisterRow& row, uint32_t value, uint32_t clockHz
     }
     if (row.address == reg::kItmTpr) {
         return "privileged-only port groups: " + describePortSet(value & 0xFu);
+    }
+    if (row.address == reg::kDwtCtrl) {
+        return describeDwtCtrl(value);
     }
     if (row.address == reg::kTpiuAcpr) {
         return describeTpiuAcpr(value, clockHz);
@@ -144,7 +148,9 @@ int runDoctor(ToolEnvironment& env, const DoctorOptions& options) {
     if (setup) {
         // A failed setup is what the read-back below is there to explain.
         traceRunning =
-            setUpTrace(session, *rate, options.stimulusMask, options.mode, false).has_value();
+            setUpTrace(session, *rate,
+                       TraceRequest{options.stimulusMask, options.mode, false, !options.noSync})
+                .has_value();
     } else {
         env.message(
             "dravik-swv: no trace setup (no --clock, or --no-setup): the registers as "

@@ -21,6 +21,7 @@ std::string percent(uint64_t part, uint64_t whole) {
 StreamTally StreamTally::since(const StreamTally& earlier) const {
     StreamTally span;
     span.bytes = bytes - earlier.bytes;
+    span.packets = packets - earlier.packets;
     span.undecodableBytes = undecodableBytes - earlier.undecodableBytes;
     span.unexpectedPackets = unexpectedPackets - earlier.unexpectedPackets;
     span.overflows = overflows - earlier.overflows;
@@ -33,7 +34,8 @@ bool HealthVerdict::unhealthy() const {
 }
 
 StreamCondition StreamHealth::judge(const StreamTally& span) {
-    if (span.bytes == 0) {
+    // The ITM sends synchronisation packets of its own accord: they are no sign of trace.
+    if (span.bytes == 0 || (span.packets == 0 && span.undecodableBytes == 0)) {
         return StreamCondition::NoTrace;
     }
     if (span.bytes < kMinBytes) {

@@ -48,6 +48,7 @@ struct RawArguments {
     bool plain = false;
     bool realtime = false;
     bool strict = false;
+    bool noSync = false;
     bool noSetup = false;
     std::string address;
     std::string length;
@@ -128,6 +129,11 @@ void addTraceSettings(CLI::App& command, RawArguments& raw) {
         .add_option("--ports", raw.stimulusMask,
                     "Stimulus ports to enable, a mask of ports 0..31 (default all)")
         ->type_name("MASK");
+}
+
+void addNoSync(CLI::App& command, RawArguments& raw) {
+    command.add_flag("--no-sync", raw.noSync,
+                     "Leave ITM synchronisation packets off (DWT_CTRL.SYNCTAP, ITM_TCR.SYNCENA)");
 }
 
 void addStrict(CLI::App& command, RawArguments& raw) {
@@ -284,6 +290,7 @@ int runTool(ToolEnvironment& env, int argc, const char* const* argv) {
         ->add_option("--raw-plain", raw.rawPlain,
                      "Write the bare SWO bytes to this file, for other tools")
         ->type_name("PATH");
+    addNoSync(*capture, raw);
     addStrict(*capture, raw);
     addVerbose(*capture, raw);
 
@@ -307,6 +314,7 @@ int runTool(ToolEnvironment& env, int argc, const char* const* argv) {
     addRate(*doctor, raw);
     addTraceSettings(*doctor, raw);
     doctor->add_flag("--no-setup", raw.noSetup, "Read the registers as found, set nothing up");
+    addNoSync(*doctor, raw);
     addVerbose(*doctor, raw);
 
     CLI::App* mem = app.add_subcommand("mem", "Hex dump of target memory");
@@ -359,6 +367,7 @@ int runTool(ToolEnvironment& env, int argc, const char* const* argv) {
             return usage(env, check);
         }
         options.timestamps = raw.timestamps;
+        options.noSync = raw.noSync;
         options.rawPath = raw.raw;
         options.rawPlainPath = raw.rawPlain;
         options.strict = raw.strict;
@@ -390,6 +399,7 @@ int runTool(ToolEnvironment& env, int argc, const char* const* argv) {
             return usage(env, check);
         }
         options.noSetup = raw.noSetup;
+        options.noSync = raw.noSync;
         options.verbose = raw.verbose;
         return runDoctor(env, options);
     }

@@ -99,6 +99,41 @@ void explainItm(const TraceRegisters& r, const TraceExpectations& e,
     }
 }
 
+void explainSync(const TraceRegisters& r, const TraceExpectations& e,
+                 std::vector<Finding>& findings) {
+    if (!r.itmTcr || !r.dwtCtrl) {
+        return;
+    }
+    const uint32_t tap = (*r.dwtCtrl & reg::kDwtCtrlSyncTapMask) >> reg::kDwtCtrlSyncTapShift;
+    const bool counts =
+        (*r.dwtCtrl & reg::kDwtCtrlCyccntena) != 0 && (*r.dwtCtrl & reg::kDwtCtrlNoCyccnt) == 0;
+    const bool itm = (*r.itmTcr & reg::kItmTcrSyncena) != 0;
+    if (itm && counts && tap != 0) {
+        const unsigned bit = reg::kDwtSyncTapFirstBit + 2 * tap;
+        char text[160];
+        if (e.clockHz != 0) {
+            std::snprintf(text, sizeof text,
+                          "ITM synchronisation packets are on: one every 2^%u cycles (%.2f s at "
+                          "%u Hz)",
+                          bit, static_cast<double>(1ull << bit) / e.clockHz, e.clockHz);
+        } else {
+            std::snprintf(text, sizeof text,
+                          "ITM synchronisation packets are on: one every 2^%u cycles", bit);
+        }
+        add(findings, Severity::Note, text);
+        return;
+    }
+    char text[200];
+    std::snprintf(text, sizeof text,
+                  "ITM synchronisation packets are off (ITM_TCR.SYNCENA=%u, DWT_CTRL.CYCCNTENA=%u "
+                  "SYNCTAP=%u NOCYCCNT=%u): after a damaged byte the decoder may stay lost",
+                  itm ? 1u : 0u, *r.dwtCtrl & reg::kDwtCtrlCyccntena, tap,
+                  (*r.dwtCtrl & reg::kDwtCtrlNoCyccnt) != 0 ? 1u : 0u);
+    add(findings, Severity::Note, text,
+        (*r.dwtCtrl & reg::kDwtCtrlNoCyccnt) != 0 ? "this DWT has no cycle counter to time them"
+                                                  : "a capture turns them on unless --no-sync");
+}
+
 void explainTpiu(const TraceRegisters& r, const TraceExpectations& e,
                  std::vector<Finding>& findings) {
     const std::optional<uint32_t> type = r.tpiuType;
@@ -228,6 +263,7 @@ std::vector<Finding> explainTraceRegisters(const TraceRegisters& registers,
     std::vector<Finding> findings;
     explainDemcr(registers, findings);
     explainItm(registers, expected, findings);
+    explainSync(registers, expected, findings);
     explainTpiu(registers, expected, findings);
     return findings;
 }
@@ -281,6 +317,14 @@ std::string describeTpiuType(uint32_t value) {
                   (value & reg::kTpiuTypeNrz) != 0 ? "yes" : "no",
                   (value & reg::kTpiuTypeManchester) != 0 ? "yes" : "no",
                   1u << ((value >> reg::kTpiuTypeFifoSzShift) & 7u));
+    return text;
+}
+
+std::string describeDwtCtrl(uint32_t value) {
+    char text[96];
+    std::snprintf(text, sizeof text, "CYCCNTENA=%u SYNCTAP=%u NOCYCCNT=%u", value & 1u,
+                  (value & reg::kDwtCtrlSyncTapMask) >> reg::kDwtCtrlSyncTapShift,
+                  (value >> 25) & 1u);
     return text;
 }
 

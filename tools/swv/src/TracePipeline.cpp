@@ -142,6 +142,7 @@ bool TracePipeline::takeHealthAlarm() {
 StreamTally TracePipeline::tally() const {
     StreamTally tally;
     tally.bytes = counters_.bytes;
+    tally.packets = counters_.packets - decoder_.stats().syncs();
     tally.undecodableBytes = decoder_.stats().discardedBytes - cutBytes_;
     tally.unexpectedPackets = counters_.unexpectedPackets;
     tally.overflows = counters_.overflows;

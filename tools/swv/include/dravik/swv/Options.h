@@ -50,6 +50,7 @@ struct CaptureOptions {
     uint32_t stimulusMask = 0xFFFFFFFF;
     std::optional<double> durationSeconds;
     bool timestamps = false;
+    bool noSync = false;  // leave synchronisation packets off
     OutputOptions output;
     std::string rawPath;
     std::string rawPlainPath;
@@ -73,6 +74,7 @@ struct DoctorOptions {
     TxMode mode = TxMode::Nrz;
     uint32_t stimulusMask = 0xFFFFFFFF;
     bool noSetup = false;
+    bool noSync = false;
     bool verbose = false;
 };
 

@@ -22,6 +22,7 @@ namespace dravik::swv {
 // Counters of one stream since its start; each only grows.
 struct StreamTally {
     uint64_t bytes = 0;              // bytes decoded (bytes lost in gaps are not among them)
+    uint64_t packets = 0;            // packets but synchronisation packets
     uint64_t undecodableBytes = 0;   // bytes that formed no packet (a gap's cut packet not counted)
     uint64_t unexpectedPackets = 0;  // instrumentation packets on ports not enabled
     uint64_t overflows = 0;          // overflow packets
@@ -30,7 +31,7 @@ struct StreamTally {
 };
 
 enum class StreamCondition : uint8_t {
-    NoTrace,      // not a byte arrived
+    NoTrace,      // not a byte arrived, or synchronisation packets only
     TooLittle,    // fewer bytes than a verdict needs
     Healthy,      // the bytes decode, on the ports enabled
     Corrupt,      // many bytes form no packet: the receiver's rate or encoding is not the line's

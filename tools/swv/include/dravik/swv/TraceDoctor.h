@@ -15,7 +15,7 @@ namespace dravik::swv {
 
 // Register values as read back; nullopt when a read failed.
 struct TraceRegisters {
-    std::optional<uint32_t> demcr, itmLsr, itmTcr, itmTer0, itmTpr;
+    std::optional<uint32_t> demcr, itmLsr, itmTcr, itmTer0, itmTpr, dwtCtrl;
     std::optional<uint32_t> tpiuAcpr, tpiuSppr, tpiuType, tpiuFfcr;
 };
 
@@ -52,6 +52,7 @@ Finding explainListening(const HealthVerdict& verdict, double seconds, uint64_t 
 std::string describeItmTcr(uint32_t value);
 std::string describeItmLsr(uint32_t value);
 std::string describeTpiuType(uint32_t value);
+std::string describeDwtCtrl(uint32_t value);
 std::string describeTpiuSppr(uint32_t value);
 std::string describeTpiuFfcr(uint32_t value);
 std::string describeTpiuAcpr(uint32_t value, uint32_t clockHz);
