@@ -55,7 +55,7 @@ class StreamHealth {
     //   overflows;
     // - wrong clocks (36, 48, 64, 75, 80 and 144 MHz) and Manchester on the probe's UART: the
     //   receiver reads garbage; 13.1 to 14.0 % of its bytes form no packet, and packets on ports
-    //   not enabled come to another 13 to 16 per 100 bytes (the garbage's page packets move most
+    //   not enabled come to another 11 to 16 per 100 bytes (the garbage's page packets move most
     //   writes to ports 32..255), overflows 0.15 to 0.3 per 100 bytes;
     // - a target writing five times what the line carries: no byte undecodable, but an overflow
     //   packet after every other write, 16.7 per 100 bytes.
