@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "BenchMain.h"
+#include "ClockAccess.h"
 #include "DbgDev.h"
 #include "DravikBench/Bench.h"
 #include "DravikBench/ProbeConfig.h"
@@ -42,30 +43,6 @@ struct Link {
 };
 constexpr Link kHighSpeed{"HS", 125, 125};
 constexpr Link kFullSpeed{"FS", 1000, 1000};
-
-class DbgDevRegisters final : public clock::TargetRegisters {
-  public:
-    explicit DbgDevRegisters(DbgDev& dev) : dev_(dev) {}
-    int read(uint32_t address, uint32_t& value) override {
-        unsigned word = 0;
-        const int result = dev_.ReadDebugRegister(address, &word, 0);
-        value = word;
-        return result;
-    }
-    int write(uint32_t address, uint32_t value) override {
-        return dev_.WriteDebugRegister(address, value, 0);
-    }
-
-  private:
-    DbgDev& dev_;
-};
-
-// On the manual clock the host's time is the bench's: exchanges move it, sleeps move it by hand.
-class ManualHostClock final : public clock::HostClock {
-  public:
-    uint64_t nowUs() override { return sim::bench().clock.nowUs(); }
-    void sleepUs(uint64_t us) override { sim::bench().clock.advance(us); }
-};
 
 // A bench with one running target at `coreClockHz` behind a probe in debug mode, opened by a
 // device object.
@@ -97,7 +74,7 @@ class ClockRig {
     }
     bool ok() const { return ok_; }
     clock::ClockMeasurement measure(clock::HostClock& host) {
-        DbgDevRegisters registers(dev_);
+        test::DbgDevRegisters registers(dev_);
         return clock::measureTargetClock(registers, host);
     }
 
@@ -140,7 +117,7 @@ void Accuracy(benchmark::State& state, const Link& link) {
         failed = outside = nominalRight = nominalRuns = 0;
         maxError = 0;
         uint64_t sequence = 0x9E3779B97F4A7C15ull;
-        ManualHostClock host;
+        test::ManualBenchClock host;
         for (unsigned i = 0; i < kRuns; ++i) {
             const uint32_t hz = ClockOfRun(i, sequence);
             ClockRig rig(hz, link, true, i + 1);

@@ -6,6 +6,7 @@
 
 #include <cmath>
 
+#include "ClockAccess.h"
 #include "TargetFixture.h"
 #include "WireExpect.h"
 #include "dravik/clock/ClockMeasurement.h"
@@ -18,31 +19,6 @@ using clock::ClockMeasurement;
 using clock::ClockOutcome;
 using clock::CoreState;
 
-// DbgDev's debug register access on access port 0, as a tool would wire it.
-class DbgDevRegisters final : public clock::TargetRegisters {
-  public:
-    explicit DbgDevRegisters(DbgDev& dev) : dev_(dev) {}
-    int read(uint32_t address, uint32_t& value) override {
-        unsigned word = 0;
-        const int result = dev_.ReadDebugRegister(address, &word, 0);
-        value = word;
-        return result;
-    }
-    int write(uint32_t address, uint32_t value) override {
-        return dev_.WriteDebugRegister(address, value, 0);
-    }
-
-  private:
-    DbgDev& dev_;
-};
-
-// The host's clock is the bench's manual one: exchanges move it by their latency, sleeps by hand.
-class BenchHostClock final : public clock::HostClock {
-  public:
-    uint64_t nowUs() override { return sim::bench().clock.nowUs(); }
-    void sleepUs(uint64_t us) override { sim::bench().clock.advance(us); }
-};
-
 class BenchMeasurementTest : public TargetTest {
   protected:
     ClockMeasurement Measure(const sim::ProbeConfig& config, uint64_t latencyUs = 125,
@@ -51,7 +27,7 @@ class BenchMeasurementTest : public TargetTest {
         bench().clock.setExchangeLatencyUs(latencyUs);
         bench().clock.setExchangeJitterUs(jitterUs, 5);
         DbgDevRegisters registers(dev);
-        BenchHostClock host;
+        ManualBenchClock host;
         return clock::measureTargetClock(registers, host);
     }
     static sim::ProbeConfig Target(uint32_t coreClockHz) {
@@ -143,7 +119,7 @@ TEST_F(BenchMeasurementTest, SaysWhyACounterCannotBeMeasured) {
     Connect(Target(72000000));
     HaltTarget();
     DbgDevRegisters registers(*dev_);
-    BenchHostClock host;
+    ManualBenchClock host;
     m = clock::measureTargetClock(registers, host);
     EXPECT_EQ(ClockOutcome::CounterStopped, m.outcome);
     EXPECT_EQ(CoreState::Halted, m.core);
