@@ -102,7 +102,7 @@ double Percentile(std::vector<double> values, double p) {
 }
 
 void Accuracy(benchmark::State& state, const Link& link) {
-    const std::string key = Format("6 accuracy %s", link.name);
+    const std::string key = Format("7 accuracy %s", link.name);
     std::vector<double> errors;
     std::vector<double> uncertainties;
     unsigned failed = 0;
@@ -150,7 +150,7 @@ void Accuracy(benchmark::State& state, const Link& link) {
         return;
     }
     state.counters["max_error_pct"] = 100 * maxError;
-    Report(key, Format("Fig. 6  accuracy, %s latency %llu..%llu us, %u runs, 1 to 480 MHz: max "
+    Report(key, Format("Fig. 7  accuracy, %s latency %llu..%llu us, %u runs, 1 to 480 MHz: max "
                        "error %.4f %% (at %.3f MHz), p99 %.4f %%, median %.4f %%; uncertainty "
                        "median %.4f %%, max %.4f %%, exceeded in %u runs; not measured %u; "
                        "common clock used exactly %u of %u; goal <= 0.1 %%: %s",
@@ -164,7 +164,7 @@ void Accuracy(benchmark::State& state, const Link& link) {
 }
 
 void WallTime(benchmark::State& state, const Link& link) {
-    const std::string key = Format("6 wall time %s", link.name);
+    const std::string key = Format("7 wall time %s", link.name);
     std::vector<double> ms;
     double maxError = 0;
     unsigned failed = 0;
@@ -192,7 +192,7 @@ void WallTime(benchmark::State& state, const Link& link) {
     }
     const double maxMs = *std::max_element(ms.begin(), ms.end());
     state.counters["max_ms"] = maxMs;
-    Report(key, Format("Fig. 6  wall time, %s latency %llu..%llu us slept, %zu runs: median "
+    Report(key, Format("Fig. 7  wall time, %s latency %llu..%llu us slept, %zu runs: median "
                        "%.1f ms, max %.1f ms; max error %.4f %% (beyond its uncertainty in %u "
                        "runs), not measured %u; goal <= 300 ms: %s",
                        link.name, static_cast<unsigned long long>(link.latencyUs),
