@@ -364,6 +364,11 @@ class DRAVIK_API DbgDev {
   private:
     friend struct DbgDevTestPeer;  // tests inspect and preset the members
 
+    // Test seam: the calloc-like function behind the library's heap allocations (command records,
+    // the recorded serial number); null restores calloc. Returns the one it replaces.
+    using AllocatorT = void* (*)(size_t count, size_t size);
+    static AllocatorT SwapAllocator(AllocatorT allocator);
+
     // The part both clock setters share: mode check, table lookup and the command.
     DRAVIK_INTERNAL int ApplyClockSetting(unsigned char com, int clock);
 
