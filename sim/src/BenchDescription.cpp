@@ -94,6 +94,15 @@ class Object {
         return it == value_.end() ? nullptr : &*it;
     }
 
+    // Keys without a sensible default.
+    void require(std::initializer_list<const char*> keys) const {
+        for (const char* key : keys) {
+            if (value_.find(key) == value_.end()) {
+                Fail(pathOf(key), "missing");
+            }
+        }
+    }
+
     template <typename T>
     void number(const char* key, T& out, uint64_t min, uint64_t max) {
         if (const Json* v = find(key)) {
@@ -221,6 +230,7 @@ void ReadPcProfile(Object& parent, std::optional<PcProfile>& out) {
     PcProfile profile;
     ReadArray(o, "ranges", [&](const Json& value, const std::string& path) {
         Object r(value, path);
+        r.require({"start", "end", "weight"});
         PcRange range;
         r.text("name", range.name);
         r.number("start", range.start, 0, kMaxU32);
@@ -238,6 +248,7 @@ void ReadPcProfile(Object& parent, std::optional<PcProfile>& out) {
 void ReadExceptions(Object& parent, std::vector<ExceptionSource>& out) {
     ReadArray(parent, "exceptions", [&](const Json& value, const std::string& path) {
         Object o(value, path);
+        o.require({"number", "periodCycles", "durationCycles"});
         ExceptionSource e;
         o.number("number", e.number, kFirstException, kLastException);
         o.number("periodCycles", e.periodCycles, 1, kMaxCycles);
