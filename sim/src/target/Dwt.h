@@ -18,7 +18,8 @@
 // So samples come every (POSTPRESET + 1) taps, the first one POSTINIT + 1 taps after sampling
 // starts. A DWT_CTRL write loads POSTCNT from its POSTINIT field while both enables were clear:
 // the architecture only allows POSTINIT to change then, and a write at another time leaves the
-// count running. POSTINIT reads back as written.
+// count running. POSTINIT reads back as written. CYCEVTENA runs the counter too; its event
+// counter packets are not modelled.
 
 #include <DravikBench/TraceConfig.h>
 

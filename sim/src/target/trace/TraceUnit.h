@@ -113,7 +113,7 @@ class TraceUnit final : public Peripheral {
     void setTraceClockHz(uint32_t hz, uint64_t nowUs);
     uint32_t traceClockHz() const { return traceClockHz_; }
 
-    // Where PCSR finds the PC of a running core (unset: it reads 0 while the core runs).
+    // Where PCSR, and PC samples without a profile, find the PC of a running core (unset: 0).
     void setPcSource(std::function<uint32_t()> pc) { pcSource_ = std::move(pc); }
     const Dwt& dwt() const { return dwt_; }
 
