@@ -199,9 +199,11 @@ int runCapture(ToolEnvironment& env, const CaptureOptions& options, CaptureObser
     bool failed = false;
     bool readerGone = false;  // the reader of standard output went away (`| head`)
     uint64_t lastTimeUs = 0;
+    uint64_t stopUs = 0;
     auto stopOnce = [&] {
         if (!stopping) {
             stopping = true;
+            stopUs = env.clock.nowUs();
             drain.requestStop();
         }
     };
@@ -314,7 +316,7 @@ int runCapture(ToolEnvironment& env, const CaptureOptions& options, CaptureObser
         fail("dravik-swv: cannot write to " + pipeline.failedStream() + "\n");
     }
     const uint64_t endUs = env.clock.nowUs();
-    if (observer != nullptr && !observer->finish(endUs - startUs)) {
+    if (observer != nullptr && !observer->finish((stopping ? stopUs : endUs) - startUs)) {
         observerFailed();
     }
     if (!recordings.finish(std::max(lastTimeUs, endUs - startUs)) && !failed) {

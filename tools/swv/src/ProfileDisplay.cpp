@@ -1,5 +1,6 @@
 #include "dravik/swv/ProfileDisplay.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
@@ -139,7 +140,7 @@ bool ProfileDisplay::finish(uint64_t hostUs) {
     }
     finished_ = true;
     feed_.cut();
-    const double seconds = static_cast<double>(hostUs > lastUs_ ? hostUs - lastUs_ : 0) / 1e6;
+    const double seconds = static_cast<double>(std::max(lastUs_, hostUs) - lastUs_) / 1e6;
     const profile::ProfileReport last = profiler_->takeInterval(seconds);
     if (config_.output == ProfileOutput::Screen) {
         giveScreenBack();

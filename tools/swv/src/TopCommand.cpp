@@ -123,8 +123,12 @@ int runOffline(ToolEnvironment& env, const TopOptions& options,
     TracePipeline pipeline(quiet, nullptr);
 
     display.start(timestampHz);
+    // The run ends with its last data: the receiver's stop is in the recording too, and no trace
+    // comes in it.
+    uint64_t lastDataUs = 0;
     const ReplayEnd end = replayRecords(env, reader, [&](const Record& record) {
         if (record.type == RecordType::Data) {
+            lastDataUs = record.timeUs;
             pipeline.data(record.data.data(), record.data.size(), std::nullopt);
             display.data(record.data.data(), record.data.size(), record.timeUs);
         } else {
@@ -138,7 +142,7 @@ int runOffline(ToolEnvironment& env, const TopOptions& options,
     }
     pipeline.finish();
     if (!display.failed()) {
-        display.finish(end.lastTimeUs);
+        display.finish(lastDataUs);
     }
     if (display.failed()) {
         if (env.outputGone && env.outputGone()) {

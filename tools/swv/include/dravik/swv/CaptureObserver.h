@@ -23,7 +23,9 @@ class CaptureObserver {
     // Called after every chunk and while the line is idle (a few times a second at least).
     // False when its output failed; the capture then ends.
     virtual bool tick(uint64_t hostUs) = 0;
-    // The stream ended. False when its output failed.
+    // The stream ended; hostUs: when the capture was told to stop (the receiver takes a moment
+    // to stop, in which no trace comes), or when it ended by itself. False when its output
+    // failed.
     virtual bool finish(uint64_t hostUs) = 0;
 };
 

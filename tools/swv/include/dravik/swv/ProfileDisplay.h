@@ -52,7 +52,8 @@ class ProfileDisplay final : public CaptureObserver {
     void data(const uint8_t* bytes, size_t size, uint64_t hostUs) override;
     void gap(GapCause cause, uint64_t hostUs) override;
     bool tick(uint64_t hostUs) override;
-    // The last interval, if it holds anything (or is the only one), then the whole run.
+    // The last interval (ending at hostUs), if it holds anything or is the only one, then the
+    // whole run.
     bool finish(uint64_t hostUs) override;
 
     // Whether every report was written out.
@@ -72,8 +73,8 @@ class ProfileDisplay final : public CaptureObserver {
     std::unique_ptr<profile::Profiler> profiler_;
     TimedPacketFeed feed_;
     uint64_t intervalUs_;
-    uint64_t lastUs_ = 0;
-    uint64_t shown_ = 0;  // interval reports written
+    uint64_t lastUs_ = 0;  // the end of the last interval
+    uint64_t shown_ = 0;   // interval reports written
     bool screen_ = false;
     bool failed_ = false;
     bool finished_ = false;
