@@ -339,6 +339,7 @@ void ReadTarget(Object& parent, TargetConfig& target) {
               {"showsLockedAlways", ItmLockModel::ShowsLockedAlways},
               {"notImplemented", ItmLockModel::NotImplemented}});
     o.number("itmFifoBytes", trace.itmFifoBytes, kMinItmFifoBytes, kMaxItmFifoBytes);
+    o.number("dwtFifoBytes", trace.dwtFifoBytes, kMinItmFifoBytes, kMaxItmFifoBytes);
     o.flag("recordPinBytes", trace.recordPinBytes);
     ReadDwt(o, trace.dwt);
     ReadPcProfile(o, trace.pcProfile);

@@ -52,7 +52,7 @@ TEST_F(BenchConfigTest, EveryKeyReachesItsSetting) {
           "coreClockHz": 16000000, "traceClockHz": 8000000, "tpiuType": "0x0000088C",
           "itmLock": "keyIgnored", "dwt": {"cycleCounter": false, "countsInSleep": true,
           "comparators": 2},
-          "itmFifoBytes": 32, "recordPinBytes": false,
+          "itmFifoBytes": 32, "dwtFifoBytes": 24, "recordPinBytes": false,
           "pcProfile": {"ranges": [{"name": "main", "start": "0x08000100", "end": "0x08000180",
                                     "weight": 2.5}, {"start": 0, "end": 4, "weight": 0}],
                         "sleepShare": 0.25, "seed": 99},
@@ -96,6 +96,7 @@ TEST_F(BenchConfigTest, EveryKeyReachesItsSetting) {
     EXPECT_EQ(0x88Cu, t.trace.tpiuType);
     EXPECT_EQ(sim::ItmLockModel::KeyIgnored, t.trace.itmLock);
     EXPECT_EQ(32u, t.trace.itmFifoBytes);
+    EXPECT_EQ(24u, t.trace.dwtFifoBytes);
     EXPECT_FALSE(t.trace.recordPinBytes);
     ASSERT_TRUE(t.trace.pcProfile.has_value());
     const sim::PcProfile& profile = *t.trace.pcProfile;

@@ -283,6 +283,22 @@ TEST(DwtPackets, AnOverloadedLineOverflows) {
     EXPECT_EQ(record.overflowPackets, overflows);
 }
 
+// A polling firmware keeps the stimulus FIFO full whenever it has more to say than the line
+// carries; the DWT's packets have room of their own and still all go out, timestamps included.
+TEST(DwtPackets, AFirmwareThatFillsTheStimulusFifoDoesNotStarveThem) {
+    TraceConfig config;
+    config.program = SequenceTraceProgram{2000000, 0, 0, true};  // four times the line's rate
+    TraceUnit unit(config);
+    start(unit, sampling(true, 0, 0) | dwt::ctrl::kCyccntena, kTimedDwtTcr | itm::kTcrItmEna);
+    unit.advance(1000, kRunning);
+    const TraceRecord& record = unit.record();
+    EXPECT_EQ(1000 * kCyclesPerUs / 1024, record.pcSamplePackets);
+    EXPECT_EQ(0u, record.dwtPacketsLost);
+    EXPECT_EQ(0u, record.writesLost);
+    EXPECT_EQ(0u, record.overflowPackets);
+    EXPECT_GT(unit.queuedBytes() - unit.queuedDwtBytes(), 0u) << "the firmware still had more";
+}
+
 TEST(DwtPackets, NothingWithoutTheEnablesOrWhileTheCoreDoesNotRun) {
     const struct {
         const char* name;

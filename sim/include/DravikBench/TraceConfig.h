@@ -160,6 +160,9 @@ struct TraceConfig {
     // Bytes of packets the ITM can hold before the SWO line takes them (at least 5: one word
     // packet). A write whose packet does not fit is lost and an overflow packet follows.
     uint32_t itmFifoBytes = 16;
+    // Bytes of DWT packets (PC samples, exception trace) the ITM holds beside them: the DWT's
+    // packets do not wait behind a firmware that keeps the stimulus FIFO full.
+    uint32_t dwtFifoBytes = 16;
     DwtConfig dwt;
 
     // Where the DWT's PC samples fall (DWT_CTRL.PCSAMPLENA); unset: at the core's PC, as PCSR

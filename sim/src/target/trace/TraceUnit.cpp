@@ -27,6 +27,7 @@ TraceConfig sanitised(TraceConfig config) {
         config.traceClockHz = config.coreClockHz;
     }
     config.itmFifoBytes = std::max(config.itmFifoBytes, kMinFifoBytes);
+    config.dwtFifoBytes = std::max(config.dwtFifoBytes, kMinFifoBytes);
     config.tpiuAcprMask &= kAcprFieldMask;  // keeps the prescaler (ACPR + 1) from wrapping to 0
     return config;
 }
@@ -198,7 +199,7 @@ void TraceUnit::runSync() {
         swoLine().encoding != SwoEncoding::None) {
         std::vector<uint8_t> packet;
         appendSync(packet);
-        fifo_.insert(fifo_.end(), packet.begin(), packet.end());
+        queueBytes(packet.data(), packet.size(), Source::Itm);
         ++record_.syncPackets;
     }
 }
@@ -235,7 +236,7 @@ void TraceUnit::runPcSample() {
     } else {
         appendPcSample(packet_, sample.pc);
     }
-    if (!queuePacket()) {
+    if (!queuePacket(Source::Dwt)) {
         ++record_.dwtPacketsLost;
         return;
     }
@@ -253,7 +254,7 @@ void TraceUnit::runExceptions() {
         }
         packet_.clear();
         appendExceptionTrace(packet_, event.number, event.function);
-        if (queuePacket()) {
+        if (queuePacket(Source::Dwt)) {
             ++record_.exceptionPackets;
         } else {
             ++record_.dwtPacketsLost;
@@ -269,7 +270,7 @@ bool TraceUnit::portEnabled(uint8_t port) const {
 }
 
 bool TraceUnit::fifoReady() const {
-    return fifo_.size() + kMaxPacketBytes <= config_.itmFifoBytes;
+    return itmBytes_ + kMaxPacketBytes <= config_.itmFifoBytes;
 }
 
 uint64_t TraceUnit::timestampPrescale() const {
@@ -283,7 +284,7 @@ TraceUnit::WriteResult TraceUnit::takeWrite(uint8_t port, uint8_t size, uint32_t
     }
     packet_.clear();
     appendInstrumentation(packet_, port, size, value);
-    if (!queuePacket()) {
+    if (!queuePacket(Source::Itm)) {
         ++record_.writesLost;
         return WriteResult::Lost;
     }
@@ -291,16 +292,20 @@ TraceUnit::WriteResult TraceUnit::takeWrite(uint8_t port, uint8_t size, uint32_t
     return WriteResult::Taken;
 }
 
-bool TraceUnit::queuePacket() {
-    if (fifo_.size() + packet_.size() > config_.itmFifoBytes) {
-        if (!overflowQueued_) {
-            fifo_.push_back(kOverflowPacket);
-            overflowQueued_ = true;
+bool TraceUnit::queuePacket(Source source) {
+    const bool dwt = source == Source::Dwt;
+    bool& overflowQueued = dwt ? dwtOverflowQueued_ : overflowQueued_;
+    const size_t room = dwt ? config_.dwtFifoBytes : config_.itmFifoBytes;
+    if (queuedBy(source) + packet_.size() > room) {
+        if (!overflowQueued) {
+            queueBytes(&kOverflowPacket, 1, source);
+            overflowQueued = true;
             ++record_.overflowPackets;
         }
         return false;
     }
-    overflowQueued_ = false;
+    overflowQueued = false;
+    // The ITM makes the timestamp itself: it never costs the packet its place.
     if (tcr_ & itm::kTcrTsEna) {
         const uint64_t prescale = timestampPrescale();
         const uint64_t ticks = (cycle_ - timestampFrom_) / prescale;
@@ -311,8 +316,14 @@ bool TraceUnit::queuePacket() {
             ++record_.timestampPackets;
         }
     }
-    fifo_.insert(fifo_.end(), packet_.begin(), packet_.end());
+    queueBytes(packet_.data(), packet_.size(), source);
     return true;
+}
+
+void TraceUnit::queueBytes(const uint8_t* bytes, size_t size, Source source) {
+    fifo_.insert(fifo_.end(), bytes, bytes + size);
+    packets_.push_back({size, source});
+    queuedBy(source) += size;
 }
 
 // --- SWO line ---
@@ -344,6 +355,11 @@ void TraceUnit::startFrameIfIdle() {
     frameBusy_ = true;
     frameByte_ = fifo_.front();
     fifo_.pop_front();
+    QueuedPacket& packet = packets_.front();
+    --queuedBy(packet.source);
+    if (--packet.bytesLeft == 0) {
+        packets_.pop_front();
+    }
     frameLine_ = line;
     frameEnd_ = cycle_ + frameCoreCycles(line.cyclesPerByte());
 }
@@ -402,8 +418,12 @@ void TraceUnit::powerOnReset(uint64_t nowUs) {
     catchUp(nowUs);
     resetRegisters();
     fifo_.clear();
+    packets_.clear();
+    itmBytes_ = 0;
+    dwtBytes_ = 0;
     frameBusy_ = false;
     overflowQueued_ = false;
+    dwtOverflowQueued_ = false;
     timestampFrom_ = cycle_;
     runCycles_ = 0;
     syncDoneAt_ = 0;

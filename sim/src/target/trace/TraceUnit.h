@@ -24,9 +24,11 @@
 // - With SYNCENA, a synchronisation packet goes out each time the DWT's CYCCNT tap bit
 //   (DWT_CTRL.SYNCTAP) toggles, or with ItmSyncTiming::FixedPeriod every syncPeriodCycles of
 //   running core time.
-// - The DWT's packets reach the ITM FIFO while TRCENA, ITMENA, DWTENA and an SWO protocol are on,
-//   and take their share of it like instrumentation packets: one that does not fit is lost
-//   behind an overflow packet, one that fits is followed by a local timestamp with TSENA.
+// - The DWT's packets reach the ITM while TRCENA, ITMENA, DWTENA and an SWO protocol are on. They
+//   have room of their own (dwtFifoBytes), so a firmware that keeps the stimulus FIFO full does
+//   not starve them, and are merged with the stimulus packets in the order they were made: one
+//   that does not fit is lost behind an overflow packet, one that fits is followed by a local
+//   timestamp with TSENA.
 //   - PC samples (DWT_CTRL.PCSAMPLENA): when POSTCNT runs out (target/Dwt.h), so every
 //     (POSTPRESET + 1) * 64 or 1024 cycles of CYCCNT; the PC from TraceConfig::pcProfile
 //     (PcSampler.h), or the core's.
@@ -122,6 +124,7 @@ class TraceUnit final : public Peripheral {
     // Core clock cycles since time 0, and bytes waiting in the ITM FIFO (not yet on the pin).
     uint64_t cycles() const { return cycle_; }
     size_t queuedBytes() const { return fifo_.size(); }
+    size_t queuedDwtBytes() const { return dwtBytes_; }
 
   private:
     enum class WriteResult { Taken, Lost, Ignored };
@@ -148,8 +151,13 @@ class TraceUnit final : public Peripheral {
     bool dwtPacketsEnabled() const;
     bool fifoReady() const;
     WriteResult takeWrite(uint8_t port, uint8_t size, uint32_t value);
-    // Queues packet_ with its local timestamp if it fits; otherwise the overflow packet.
-    bool queuePacket();
+    // Where a queued packet came from: the room it takes is counted against its source's own.
+    enum class Source : uint8_t { Itm, Dwt };
+    // Queues packet_ with its local timestamp if the packet fits in its source's room; otherwise
+    // the overflow packet.
+    bool queuePacket(Source source);
+    void queueBytes(const uint8_t* bytes, size_t size, Source source);
+    size_t& queuedBy(Source source) { return source == Source::Dwt ? dwtBytes_ : itmBytes_; }
     uint64_t timestampPrescale() const;
 
     bool readItm(uint32_t address, uint32_t& value) const;
@@ -186,8 +194,17 @@ class TraceUnit final : public Peripheral {
     uint64_t pcSamplesDone_ = 0;  // DWT PC samples handled
 
     // ITM.
-    std::deque<uint8_t> fifo_;
-    bool overflowQueued_ = false;  // an overflow packet stands for the lost writes since the last
+    std::deque<uint8_t> fifo_;  // the packets of both sources in the order they were made
+    struct QueuedPacket {
+        size_t bytesLeft;
+        Source source;
+    };
+    std::deque<QueuedPacket> packets_;  // where each packet in fifo_ ends, and its source
+    size_t itmBytes_ = 0;               // fifo_ bytes of stimulus and ITM packets
+    size_t dwtBytes_ = 0;               // fifo_ bytes of DWT packets
+    // An overflow packet stands for the packets a source lost since the last it queued.
+    bool overflowQueued_ = false;
+    bool dwtOverflowQueued_ = false;
     uint64_t timestampFrom_ = 0;   // cycle the next local timestamp counts from
     std::vector<uint8_t> packet_;  // the packet being queued
 
