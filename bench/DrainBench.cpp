@@ -119,7 +119,8 @@ void SetUpBench(const Link& link, uint32_t prescaler, bool silent) {
         trace.program = program;
     }
     trace.recordPinBytes = false;  // counted, not kept: a 10 s capture at 24 Mbit/s is 30 MB
-    trace.syncPeriodCycles = 0;    // the pattern alone, so every byte has its place
+    trace.syncTiming = sim::ItmSyncTiming::FixedPeriod;
+    trace.syncPeriodCycles = 0;  // the pattern alone, so every byte has its place
     b.addProbe(config);
     b.setLogEnabled(false);
     b.clock.setManual(false);

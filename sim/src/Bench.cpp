@@ -48,36 +48,67 @@ void BenchClock::setExchangeJitterUs(uint64_t jitterUs, uint64_t seed) {
     jitterState_ = seed != 0 ? seed : 1;  // xorshift never leaves 0
 }
 
-uint64_t BenchClock::nextJitterUs() {
+BenchClock::Jitter BenchClock::nextJitter() {
     if (jitterUs_ == 0) {
-        return 0;
+        return {};
     }
     jitterState_ ^= jitterState_ << 13;
     jitterState_ ^= jitterState_ >> 7;
     jitterState_ ^= jitterState_ << 17;
-    return jitterState_ % (jitterUs_ + 1);
+    Jitter jitter;
+    jitter.totalUs = jitterState_ % (jitterUs_ + 1);
+    // The high half of the same draw splits it: the low half alone decides the total, so a seed
+    // gives the same round trips as before the split was modelled.
+    jitter.outboundUs = (jitterState_ >> 32) % (jitter.totalUs + 1);
+    return jitter;
 }
 
 void BenchClock::passExchangeLatency() {
-    const uint64_t us = latencyUs_ + nextJitterUs();
+    beginExchange();
+    endExchange();
+}
+
+void BenchClock::beginExchange() {
+    const Jitter jitter = nextJitter();
+    roundTripUs_ = latencyUs_ + jitter.totalUs;
+    outboundUs_ = latencyUs_ / 2 + jitter.outboundUs;
+    if (manual_) {
+        manualNowUs_ += outboundUs_;
+        return;
+    }
+    exchangeStartNs_ = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                           std::chrono::steady_clock::now().time_since_epoch())
+                           .count();
+    waitIntoExchange(outboundUs_);
+}
+
+void BenchClock::endExchange() {
+    if (manual_) {
+        manualNowUs_ += roundTripUs_ - outboundUs_;
+    } else {
+        waitIntoExchange(roundTripUs_);
+    }
+    roundTripUs_ = outboundUs_ = 0;
+}
+
+// The probe's own work counts as part of the way back, so a round trip lasts the latency drawn
+// however long the simulation took to answer (as long as that is shorter).
+void BenchClock::waitIntoExchange(uint64_t us) const {
     if (us == 0) {
         return;
     }
-    if (manual_) {
-        manualNowUs_ += us;
-        return;
-    }
     using namespace std::chrono;
+    const steady_clock::time_point deadline =
+        steady_clock::time_point(nanoseconds(exchangeStartNs_)) + microseconds(us);
     if (wait_ == LatencyWait::Sleep) {
-        std::this_thread::sleep_for(microseconds(us));
+        std::this_thread::sleep_until(deadline);
         return;
     }
     // A sleep overshoots by the scheduler's slack, so only the part of a wait well beyond it is
     // slept; the rest is spun, which keeps a USB round trip of ~125 us to within a microsecond.
-    constexpr uint64_t kSpinUs = 1000;
-    const steady_clock::time_point deadline = steady_clock::now() + microseconds(us);
-    if (us > 2 * kSpinUs) {
-        std::this_thread::sleep_for(microseconds(us - kSpinUs));
+    constexpr microseconds kSpin(1000);
+    if (deadline - steady_clock::now() > 2 * kSpin) {
+        std::this_thread::sleep_until(deadline - kSpin);
     }
     while (steady_clock::now() < deadline) {
     }
@@ -166,6 +197,7 @@ std::string Bench::configureFromJson(const std::string& text) {
         clear();
         clock.setManual(description.manualClock);
         clock.setExchangeLatencyUs(description.exchangeLatencyUs);
+        clock.setExchangeJitterUs(description.exchangeJitterUs);
         for (const ProbeConfig& probe : description.probes) {
             addProbe(probe);
         }

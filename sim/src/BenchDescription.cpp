@@ -172,6 +172,18 @@ void ReadScenario(Object& parent, TargetScenario& scenario) {
     o.finish();
 }
 
+void ReadDwt(Object& parent, DwtConfig& dwt) {
+    const Json* v = parent.find("dwt");
+    if (v == nullptr) {
+        return;
+    }
+    Object o(*v, parent.pathOf("dwt"));
+    o.flag("cycleCounter", dwt.cycleCounter);
+    o.flag("countsInSleep", dwt.countsInSleep);
+    o.number("comparators", dwt.comparators, 0, 15);
+    o.finish();
+}
+
 ScriptedWrite ReadScriptedWrite(const Json& value, const std::string& path) {
     Object o(value, path);
     ScriptedWrite w;
@@ -244,6 +256,7 @@ void ReadTarget(Object& parent, TargetConfig& target) {
     ReadRegion(o, "flash", target.flash);
     ReadRegion(o, "sram", target.sram);
     o.number("coreClockHz", trace.coreClockHz, 1, kMaxU32);
+    o.number("traceClockHz", trace.traceClockHz, 1, kMaxU32);
     o.number("tpiuType", trace.tpiuType, 0, kMaxU32);
     o.choice("itmLock", trace.itmLock,
              {{"normal", ItmLockModel::Normal},
@@ -253,6 +266,7 @@ void ReadTarget(Object& parent, TargetConfig& target) {
               {"notImplemented", ItmLockModel::NotImplemented}});
     o.number("itmFifoBytes", trace.itmFifoBytes, kMinItmFifoBytes, kMaxItmFifoBytes);
     o.flag("recordPinBytes", trace.recordPinBytes);
+    ReadDwt(o, trace.dwt);
     trace.program = ReadProgram(o);
     o.number("resetDurationUs", target.resetDurationUs, 0, kMaxDelayUs);
     ReadScenario(o, target.scenario);
@@ -309,6 +323,7 @@ void ReadClock(Object& parent, BenchDescription& out) {
     Object o(*v, parent.pathOf("clock"));
     o.choice("mode", out.manualClock, {{"real", false}, {"manual", true}});
     o.number("exchangeLatencyUs", out.exchangeLatencyUs, 0, kMaxDelayUs);
+    o.number("exchangeJitterUs", out.exchangeJitterUs, 0, kMaxDelayUs);
     o.finish();
 }
 

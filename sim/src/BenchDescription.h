@@ -14,6 +14,7 @@ struct BenchDescription {
     std::vector<ProbeConfig> probes;
     bool manualClock = false;
     uint64_t exchangeLatencyUs = 0;
+    uint64_t exchangeJitterUs = 0;
 };
 
 // Fills `out` from `text`. Returns an empty string on success, otherwise what is wrong, beginning

@@ -226,12 +226,13 @@ unsigned Send(Bench& b, Call call, uintptr_t handle, TDeviceRequest* request, un
         untouched.assign(AnswerBuffer(request), AnswerBuffer(request) + request->bufferLength);
     }
     if (!answered && result == drv::kOk && p != nullptr) {
-        b.clock.passExchangeLatency();
+        b.clock.beginExchange();
         const uint64_t now = b.clock.nowUs();
         p->advanceTo(now);
         CommandContext ctx{
             b, *p, *request, static_cast<uint8_t*>(request->buffer), request->bufferLength, now};
         result = Firmware().dispatch(ctx);
+        b.clock.endExchange();
     }
     if (!untouched.empty()) {
         std::memcpy(AnswerBuffer(request) + *cutAt, untouched.data() + *cutAt,

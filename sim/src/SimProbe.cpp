@@ -24,6 +24,7 @@ void MakeTarget(const ProbeConfig& config, std::unique_ptr<CortexM>& target,
         trace = std::make_unique<TraceUnit>(config.target.trace);
         target = std::make_unique<CortexM>(config.target);
         target->attach(*trace);
+        trace->setPcSource([core = target.get()] { return core->programCounter(); });
         return;
     } catch (const std::exception& e) {
         error = e.what();

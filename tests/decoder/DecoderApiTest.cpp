@@ -138,9 +138,10 @@ TEST(DecoderApiTest, CountersAddUpOverAStream) {
 
 TEST(DecoderApiTest, ResetForgetsStreamAndCounters) {
     Decoder decoder;
-    const uint8_t bytes[] = {0x28, 0x70, 0x03, 0x01};
+    const uint8_t bytes[] = {0x28, 0x01, 0x41, 0x03, 0x01};
     decoder.feed(bytes, sizeof bytes, [](const Packet&) {});
     ASSERT_EQ(decoder.heldBytes(), 2u);
+    ASSERT_EQ(decoder.stimulusPage(), 2u);
     decoder.reset();
     EXPECT_EQ(decoder.heldBytes(), 0u);
     EXPECT_EQ(decoder.stimulusPage(), 0u);

@@ -19,33 +19,6 @@ void expectSameStats(const DecoderStats& a, const DecoderStats& b) {
     EXPECT_EQ(a.truncatedPackets, b.truncatedPackets);
 }
 
-// Valid packets, garbage, zero runs and sync ends, mixed.
-Bytes noisyStream(std::mt19937& rng, size_t length) {
-    const Trace trace = realisticTrace();
-    Bytes bytes;
-    while (bytes.size() < length) {
-        switch (rng() % 6) {
-            case 0:
-            case 1: {
-                const size_t i = rng() % trace.packets.size();
-                const size_t end =
-                    i + 1 < trace.starts.size() ? trace.starts[i + 1] : trace.bytes.size();
-                bytes.insert(bytes.end(), trace.bytes.begin() + trace.starts[i],
-                             trace.bytes.begin() + end);
-                break;
-            }
-            case 2:
-                bytes.insert(bytes.end(), rng() % 8, 0x00);
-                bytes.push_back(0x80);
-                break;
-            default:
-                bytes.push_back(static_cast<uint8_t>(rng()));
-                break;
-        }
-    }
-    return bytes;
-}
-
 std::vector<size_t> randomCuts(std::mt19937& rng, size_t length, unsigned maxPiece) {
     std::vector<size_t> cuts;
     for (size_t at = 1 + rng() % maxPiece; at < length; at += 1 + rng() % maxPiece) {

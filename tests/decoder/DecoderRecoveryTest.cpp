@@ -84,6 +84,14 @@ TEST(DecoderRecoveryTest, MalformedPayloadDropsOnlyTheHeader) {
     }
 }
 
+// Two malformed headers held across a cut are decoded again together with the overflow after
+// them, which must still reset the page.
+TEST(DecoderRecoveryTest, OverflowAfterMalformedHeadersResetsThePage) {
+    const Bytes bytes = {0x28, 0x0E, 0x05, 0x70, 0x01, 0x42};
+    expectSameForEveryChunking(bytes, {Expect(K::StimulusPage).value(2), kOverflow, kCharB}, 2);
+    EXPECT_EQ(decodeWhole(bytes).stats.malformedPackets, 2u);
+}
+
 TEST(DecoderRecoveryTest, ZerosWithoutTheirOneBitAreDiscarded) {
     expectSameForEveryChunking({0x00, 0x00, 0x00, 0x70}, {kOverflow}, 3);
     expectSameForEveryChunking({0x00, 0x00, 0x00, 0x00, 0x80, 0x70}, {kOverflow}, 5);

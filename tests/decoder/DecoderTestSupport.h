@@ -12,17 +12,15 @@
 #include <string>
 #include <vector>
 
+#include "PacketText.h"
+#include "ReferenceDecoder.h"
 #include "dravik/itm/Decoder.h"
 #include "dravik/itm/Packet.h"
 
 namespace dravik::itm {
 
 inline void PrintTo(const Packet& p, std::ostream* os) {
-    *os << "{" << packetKindName(p.kind) << " size=" << unsigned(p.size) << " value=0x" << std::hex
-        << p.value << std::dec << " port=" << unsigned(p.port)
-        << " disc=" << unsigned(p.discriminator) << " cmp=" << unsigned(p.comparator)
-        << " rel=" << timestampRelationName(p.relation)
-        << " fn=" << exceptionFunctionName(p.function) << " flags=" << unsigned(p.flags) << "}";
+    *os << test::packetText(p);
 }
 
 }  // namespace dravik::itm
@@ -116,6 +114,19 @@ inline Decoded decodeByteByByte(const Bytes& bytes) {
     return decodeWithCuts(bytes, cuts);
 }
 
+inline Decoded decodeWithReference(const Bytes& bytes) {
+    ReferenceDecoder reference;
+    for (uint8_t b : bytes) {
+        reference.push(b);
+    }
+    Decoded result;
+    result.heldBeforeFinish = reference.heldBytes();
+    reference.finish();
+    result.packets = reference.packets;
+    result.stats = reference.stats();
+    return result;
+}
+
 inline std::string hex(const Bytes& bytes) {
     static const char* digits = "0123456789abcdef";
     std::string text;
@@ -128,10 +139,14 @@ inline std::string hex(const Bytes& bytes) {
 }
 
 // The stream gives the same packets and counters whole, cut in two at every offset, and fed
-// one byte at a time.
+// one byte at a time; and so it does through the reference decoder.
 inline void expectSameForEveryChunking(const Bytes& bytes, const std::vector<Packet>& expected,
                                        uint64_t discarded = 0, uint64_t truncated = 0) {
     SCOPED_TRACE("stream: " + hex(bytes));
+    const Decoded reference = decodeWithReference(bytes);
+    EXPECT_EQ(reference.packets, expected) << "reference decoder";
+    EXPECT_EQ(reference.stats.discardedBytes, discarded) << "reference decoder";
+    EXPECT_EQ(reference.stats.truncatedPackets, truncated) << "reference decoder";
     std::vector<std::vector<size_t>> chunkings = {{}};
     for (size_t cut = 1; cut < bytes.size(); ++cut) {
         chunkings.push_back({cut});

@@ -1,8 +1,10 @@
 // A realistic trace for the recovery tests: console text, timestamps, exceptions, PC samples,
-// data trace and counters, with the offset at which each packet starts.
+// data trace and counters, with the offset at which each packet starts; and noisy streams made
+// of its packets.
 #pragma once
 
 #include <cstddef>
+#include <random>
 #include <vector>
 
 #include "DecoderTestSupport.h"
@@ -81,6 +83,33 @@ inline Trace realisticTrace() {
         t.add({0x01, '\n'}, Expect(K::Instrumentation).size(1).value('\n'));
     }
     return t;
+}
+
+// Valid packets, garbage, zero runs and sync ends, mixed.
+inline Bytes noisyStream(std::mt19937& rng, size_t length) {
+    const Trace trace = realisticTrace();
+    Bytes bytes;
+    while (bytes.size() < length) {
+        switch (rng() % 6) {
+            case 0:
+            case 1: {
+                const size_t i = rng() % trace.packets.size();
+                const size_t end =
+                    i + 1 < trace.starts.size() ? trace.starts[i + 1] : trace.bytes.size();
+                bytes.insert(bytes.end(), trace.bytes.begin() + trace.starts[i],
+                             trace.bytes.begin() + end);
+                break;
+            }
+            case 2:
+                bytes.insert(bytes.end(), rng() % 8, 0x00);
+                bytes.push_back(0x80);
+                break;
+            default:
+                bytes.push_back(static_cast<uint8_t>(rng()));
+                break;
+        }
+    }
+    return bytes;
 }
 
 }  // namespace dravik::itm::test

@@ -13,6 +13,8 @@ namespace dravik::fuzz {
 int FuzzExportedCalls(const uint8_t* data, size_t size);
 // The ITM/DWT decoder on arbitrary bytes in arbitrary chunks, against a decode in one piece.
 int FuzzDecoder(const uint8_t* data, size_t size);
+// The decoder against the plain reference decoder, in chunks the input chooses.
+int FuzzDecoderDifferential(const uint8_t* data, size_t size);
 // The bench's JSON description loader on arbitrary text.
 int FuzzBenchDescription(const uint8_t* data, size_t size);
 

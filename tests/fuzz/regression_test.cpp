@@ -53,6 +53,7 @@ struct Target {
 const Target kTargets[] = {
     {"exported_calls", FuzzExportedCalls},
     {"decoder", FuzzDecoder},
+    {"decoder_differential", FuzzDecoderDifferential},
 #ifdef DRAVIK_FUZZ_DESCRIPTION
     {"bench_description", FuzzBenchDescription},
 #endif

@@ -48,11 +48,13 @@ TEST(TraceRegisters, ResetValuesAreThoseOfTheDefaultSilicon) {
     }
 }
 
-TEST(TraceRegisters, ClaimsExactlyTheItmAndTpiuBlocks) {
+TEST(TraceRegisters, ClaimsExactlyTheItmDwtAndTpiuBlocks) {
     TraceUnit unit;
     EXPECT_TRUE(unit.claims(0xE0000000));
     EXPECT_TRUE(unit.claims(0xE0000FFF));
-    EXPECT_FALSE(unit.claims(0xE0001000));  // DWT: not modelled here
+    EXPECT_TRUE(unit.claims(0xE0001000));
+    EXPECT_TRUE(unit.claims(0xE0001FFF));
+    EXPECT_FALSE(unit.claims(0xE0002000));  // the FPB belongs to the core model
     EXPECT_FALSE(unit.claims(0xDFFFFFFF));
     EXPECT_TRUE(unit.claims(0xE0040000));
     EXPECT_TRUE(unit.claims(0xE0040FFF));
@@ -65,7 +67,8 @@ TEST(TraceRegisters, UnalignedOrUnclaimedAccessesFault) {
     uint32_t value = 0x12345678;
     EXPECT_FALSE(unit.read32(tpiu::kAcpr + 2, value, 0));
     EXPECT_FALSE(unit.write32(tpiu::kAcpr + 1, 5, 0));
-    EXPECT_FALSE(unit.read32(0xE0001000, value, 0));
+    EXPECT_FALSE(unit.read32(0xE0002000, value, 0));
+    EXPECT_FALSE(unit.read32(0xE0001002, value, 0));
     EXPECT_EQ(value, 0x12345678u);
     EXPECT_EQ(readReg(unit, tpiu::kAcpr), 0u);
 }

@@ -58,6 +58,7 @@ TEST(ItmSync, PeriodicOnRunningCoreTimeWhenEnabled) {
     for (const auto& c : cases) {
         TraceConfig config;
         config.program = IdleTraceProgram{};
+        config.syncTiming = ItmSyncTiming::FixedPeriod;
         config.syncPeriodCycles = 7200;  // 100 us at 72 MHz
         TraceUnit unit(config);
         tracetest::setUpSwo(unit, {35, 2, 0xFFFFFFFF, c.tcr});
@@ -76,6 +77,7 @@ TEST(ItmSync, PeriodicOnRunningCoreTimeWhenEnabled) {
 TEST(ItmSync, InterleavesWithInstrumentationPackets) {
     TraceConfig config;
     config.program = ScriptedTraceProgram{{{99, 3, 2, 0x0102}, {100, 3, 1, 0x03}}};
+    config.syncTiming = ItmSyncTiming::FixedPeriod;
     config.syncPeriodCycles = 7200;
     TraceUnit unit(config);
     tracetest::setUpSwo(unit, {35, 2, 0xFFFFFFFF, itm::kTcrItmEna | itm::kTcrSyncEna});

@@ -1,4 +1,4 @@
-// SWO timing: bytes leave at core clock / (ACPR + 1) with 10 bit periods a byte for NRZ and 20 for
+// SWO timing: bytes leave at trace clock / (ACPR + 1) with 10 bit periods a byte for NRZ and 20 for
 // Manchester, and the output does not depend on how time is handed in.
 
 #include <gtest/gtest.h>
@@ -39,28 +39,52 @@ TEST(SwoTiming, NrzAt72MHzAndAcpr35Sends200BytesPerMillisecond) {
     EXPECT_EQ(unit.record().bytesSent, 200400u);
 }
 
-TEST(SwoTiming, BytesPerMillisecondForPrescalerAndEncoding) {
+TEST(SwoTiming, BytesPerMillisecondForPrescalerEncodingAndTraceClock) {
     const struct {
         uint32_t clockHz;
+        uint32_t traceClockHz;  // 0: the core clock
         uint32_t acpr;
         uint32_t sppr;
         uint64_t bytesIn10ms;
     } cases[] = {
-        {72000000, 35, tpiu::kSpprNrz, 2000}, {72000000, 35, tpiu::kSpprManchester, 1000},
-        {72000000, 0, tpiu::kSpprNrz, 72000}, {72000000, 71, tpiu::kSpprNrz, 1000},
-        {72000000, 6, tpiu::kSpprNrz, 10285},  // 720000 cycles / 70 per byte
-        {16000000, 7, tpiu::kSpprNrz, 2000},  {168000000, 83, tpiu::kSpprManchester, 1000},
+        {72000000, 0, 35, tpiu::kSpprNrz, 2000},
+        {72000000, 0, 35, tpiu::kSpprManchester, 1000},
+        {72000000, 0, 0, tpiu::kSpprNrz, 72000},
+        {72000000, 0, 71, tpiu::kSpprNrz, 1000},
+        {72000000, 0, 6, tpiu::kSpprNrz, 10285},  // 720000 cycles / 70 per byte
+        {16000000, 0, 7, tpiu::kSpprNrz, 2000},
+        {168000000, 0, 83, tpiu::kSpprManchester, 1000},
+        // The TPIU divides its own clock: half the core's, or one unrelated to it.
+        {72000000, 36000000, 35, tpiu::kSpprNrz, 1000},
+        {72000000, 36000000, 17, tpiu::kSpprNrz, 2000},
+        {64000000, 48000000, 23, tpiu::kSpprNrz, 2000},
+        {48000000, 7000000, 6, tpiu::kSpprNrz, 1000},
     };
     for (const auto& c : cases) {
         TraceConfig config = saturatingConfig(3000000);
         config.coreClockHz = c.clockHz;
+        config.traceClockHz = c.traceClockHz;
         config.itmFifoBytes = 64;
         TraceUnit unit(config);
         tracetest::setUpSwo(unit, {c.acpr, c.sppr});
+        EXPECT_EQ(unit.swoLine().clockHz, c.traceClockHz ? c.traceClockHz : c.clockHz);
         unit.advance(10000, tracetest::kRunning);
         EXPECT_EQ(unit.takeSwo().size(), c.bytesIn10ms)
-            << c.clockHz << " Hz, ACPR " << c.acpr << ", SPPR " << c.sppr;
+            << c.clockHz << " Hz, trace clock " << c.traceClockHz << ", ACPR " << c.acpr
+            << ", SPPR " << c.sppr;
     }
+}
+
+TEST(SwoTiming, TraceClockChangesFromTheNextFrameOn) {
+    TraceUnit unit(saturatingConfig());
+    tracetest::setUpSwo(unit);             // 72 MHz / 36: 5 us a byte
+    unit.setTraceClockHz(36000000, 1002);  // 10 us a byte from the frame starting at 1005 us on
+    unit.advance(2005, tracetest::kRunning);
+    EXPECT_EQ(unit.takeSwo().size(), 201u + 100u);
+    EXPECT_EQ(unit.swoLine().clockHz, 36000000u);
+    unit.setTraceClockHz(0, 2005);  // back to the core clock, after the frame that starts at 2005
+    unit.advance(3005, tracetest::kRunning);
+    EXPECT_EQ(unit.takeSwo().size(), 1u + 198u);
 }
 
 TEST(SwoTiming, AFrameKeepsTheRateItStartedWith) {
@@ -157,6 +181,7 @@ TEST(SwoTiming, SlicingOfTimeDoesNotChangeTheOutput) {
     TraceConfig config;
     config.program = DefaultTraceProgram{5000, 0, 1, false};  // outpaces the line: overflows too
     config.coreClockHz = 64000000;                            // 64 cycles per microsecond
+    config.syncTiming = ItmSyncTiming::FixedPeriod;
     config.syncPeriodCycles = 100000;
     const SlicedRun whole = runSliced(config, 10000, [](uint64_t) { return 10000; });
     const SlicedRun fine = runSliced(config, 10000, [](uint64_t) { return 1; });

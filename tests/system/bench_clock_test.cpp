@@ -8,6 +8,7 @@
 
 #include "DbgDevFixture.h"
 #include "DravikUSBDriver.h"
+#include "target/CortexM.h"
 
 namespace dravik::test {
 namespace {
@@ -82,6 +83,28 @@ TEST_F(BenchClockTest, JitterAddsZeroToItsBoundAndRepeatsForTheSameSeed) {
     EXPECT_NE(steps, ExchangeSteps(64));
     bench().clock.setExchangeJitterUs(0);
     EXPECT_EQ((std::vector<uint64_t>{100, 100}), ExchangeSteps(2));
+}
+
+// The probe acts on a command after half the latency and part of the jitter: its target sees a
+// time inside the round trip, at a point that varies with the jitter.
+TEST_F(BenchClockTest, TheProbeActsInsideTheRoundTrip) {
+    bench().clock.setExchangeLatencyUs(125);
+    bench().clock.setExchangeJitterUs(40, 3);
+    const sim::CortexM& target = *bench().probe(0).target();
+    std::set<uint64_t> outbound;
+    for (int i = 0; i < 64; ++i) {
+        const uint64_t before = bench().clock.nowUs();
+        const uint64_t step = ExchangeStep();
+        const uint64_t acted = target.nowUs() - before;
+        EXPECT_GE(acted, 62u);
+        EXPECT_LE(acted, step - 63);
+        outbound.insert(acted);
+    }
+    EXPECT_GE(outbound.size(), 10u);
+    bench().clock.setExchangeJitterUs(0);
+    const uint64_t before = bench().clock.nowUs();
+    EXPECT_EQ(125u, ExchangeStep());
+    EXPECT_EQ(before + 62, target.nowUs());
 }
 
 TEST_F(BenchClockTest, SeedZeroStillJitters) {

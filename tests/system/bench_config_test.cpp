@@ -40,7 +40,7 @@ TEST_F(BenchConfigTest, ExampleFileDescribesTwoProbes) {
 
 TEST_F(BenchConfigTest, EveryKeyReachesItsSetting) {
     const std::string text = R"({
-      "clock": {"mode": "manual", "exchangeLatencyUs": 25},
+      "clock": {"mode": "manual", "exchangeLatencyUs": 25, "exchangeJitterUs": 7},
       "probes": [{
         "serial": "SN-1", "interface": "tcp", "generation": 2, "jtagVersion": 31,
         "monowireVersion": 5, "productId": "0x0333", "vendorId": 4660, "mode": "monowire",
@@ -48,7 +48,9 @@ TEST_F(BenchConfigTest, EveryKeyReachesItsSetting) {
         "target": {
           "cpuid": "0x410FC271", "flash": {"base": 0, "size": 65536},
           "sram": {"base": "0x20000000", "size": 8192},
-          "coreClockHz": 16000000, "tpiuType": "0x0000088C", "itmLock": "keyIgnored",
+          "coreClockHz": 16000000, "traceClockHz": 8000000, "tpiuType": "0x0000088C",
+          "itmLock": "keyIgnored", "dwt": {"cycleCounter": false, "countsInSleep": true,
+          "comparators": 2},
           "itmFifoBytes": 32, "recordPinBytes": false,
           "program": {"kind": "sequence", "writesPerSecond": 5000, "port": 7, "count": 99,
                       "waitForFifoReady": true},
@@ -61,6 +63,7 @@ TEST_F(BenchConfigTest, EveryKeyReachesItsSetting) {
     ASSERT_EQ("", bench().configureFromJson(text));
     EXPECT_TRUE(bench().clock.manual());
     EXPECT_EQ(25u, bench().clock.exchangeLatencyUs());
+    EXPECT_EQ(7u, bench().clock.exchangeJitterUs());
     ASSERT_EQ(1, bench().probeCount());
     const sim::ProbeConfig& p = bench().probe(0).config;
     EXPECT_EQ("SN-1", p.serial);
@@ -79,6 +82,10 @@ TEST_F(BenchConfigTest, EveryKeyReachesItsSetting) {
     EXPECT_EQ(0x20000000u, t.sram.base);
     EXPECT_EQ(8192u, t.sram.size);
     EXPECT_EQ(16000000u, t.trace.coreClockHz);
+    EXPECT_EQ(8000000u, t.trace.traceClockHz);
+    EXPECT_FALSE(t.trace.dwt.cycleCounter);
+    EXPECT_TRUE(t.trace.dwt.countsInSleep);
+    EXPECT_EQ(2u, t.trace.dwt.comparators);
     EXPECT_EQ(0x88Cu, t.trace.tpiuType);
     EXPECT_EQ(sim::ItmLockModel::KeyIgnored, t.trace.itmLock);
     EXPECT_EQ(32u, t.trace.itmFifoBytes);
@@ -118,6 +125,9 @@ TEST_F(BenchConfigTest, WhatIsLeftOutTakesTheDefaults) {
     EXPECT_EQ(DRAVIK_PRODUCT_ID_V3, first.productId);
     EXPECT_EQ(sim::kModeDfu, first.initialMode);
     EXPECT_TRUE(std::holds_alternative<sim::DefaultTraceProgram>(first.target.trace.program));
+    EXPECT_EQ(0u, first.target.trace.traceClockHz) << "the core clock";
+    EXPECT_TRUE(first.target.trace.dwt.cycleCounter);
+    EXPECT_FALSE(first.target.trace.dwt.countsInSleep);
     EXPECT_EQ("DRAVIK-BENCH-0002", bench().probe(1).config.serial) << "numbered by position";
     EXPECT_EQ(DRAVIK_PRODUCT_ID_V2, bench().probe(1).config.productId);
     EXPECT_EQ(DRAVIK_PRODUCT_ID_V2, bench().probe(1).config.infoProductId);
@@ -164,6 +174,12 @@ TEST_F(BenchConfigTest, ABadDescriptionNamesTheKeyAndChangesNothing) {
          "probes[1].target.coreClock: unknown key"},
         {R"({"probes": [{"target": {"coreClockHz": 0}}]})",
          "probes[0].target.coreClockHz: expected an integer from 1 to 4294967295" + range},
+        {R"({"probes": [{"target": {"traceClockHz": 0}}]})",
+         "probes[0].target.traceClockHz: expected an integer from 1 to 4294967295" + range},
+        {R"({"probes": [{"target": {"dwt": {"comparators": 16}}}]})",
+         "probes[0].target.dwt.comparators: expected an integer from 0 to 15" + range},
+        {R"({"probes": [{"target": {"dwt": {"noCycCnt": true}}}]})",
+         "probes[0].target.dwt.noCycCnt: unknown key"},
         {R"({"probes": [{"target": {"itmLock": "open"}}]})",
          "probes[0].target.itmLock: expected one of \"normal\", \"openFromStart\", "
          "\"keyIgnored\", \"showsLockedAlways\", \"notImplemented\""},

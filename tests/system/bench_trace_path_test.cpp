@@ -66,6 +66,18 @@ TEST_F(BenchTracePathTest, EveryTargetGetsTraceBlocksBuiltFromItsConfiguration) 
     ASSERT_EQ(sim::BusStatus::Ok,
               bench().probe(0).target()->read(tpiu::kType, sim::AccessSize::Word, type, 0));
     EXPECT_EQ(sim::silicon::tpiuType(true, false, 3), type);
+    EXPECT_EQ(48000000u, unit->traceClockHz()) << "the TPIU divides the core clock";
+    // The DWT too, behind TRCENA; its PC sampler sees the core's PC.
+    sim::CortexM& target = *bench().probe(0).target();
+    ASSERT_EQ(sim::BusStatus::Ok,
+              target.write(armv7m::kDemcr, sim::AccessSize::Word, armv7m::demcr::kTrcena, 0));
+    uint32_t dwtCtrl = 0;
+    uint32_t pcsr = 0;
+    ASSERT_EQ(sim::BusStatus::Ok, target.read(0xE0001000, sim::AccessSize::Word, dwtCtrl, 0));
+    ASSERT_EQ(sim::BusStatus::Ok, target.read(0xE000101C, sim::AccessSize::Word, pcsr, 0));
+    EXPECT_EQ(sim::silicon::kDwtCtrlCortexM4, dwtCtrl);
+    EXPECT_EQ(target.programCounter(), pcsr);
+    EXPECT_EQ(sim::silicon::kFlashBase + sim::silicon::kResetHandlerOffset, pcsr);
     EXPECT_EQ(nullptr, bench().probe(1).traceUnit());
     EXPECT_TRUE(bench().probe(1).swoPinBytes().empty());
 }

@@ -73,17 +73,30 @@ class DRAVIK_BENCH_API BenchClock {
 
     // Every exchange the simulation answers takes this long (manual mode: the clock advances by
     // it), plus a pseudo-random extra of 0 to `jitterUs` drawn from a sequence `seed` starts.
+    // The probe acts on the command inside the round trip, not at its end: after half the
+    // latency and a share of the extra drawn with it, as a USB request reaches the probe before
+    // its answer comes back. So a target register read sees the time the command arrived.
     void setExchangeLatencyUs(uint64_t us) { latencyUs_ = us; }
     uint64_t exchangeLatencyUs() const { return latencyUs_; }
     void setExchangeJitterUs(uint64_t jitterUs, uint64_t seed = 1);
     uint64_t exchangeJitterUs() const { return jitterUs_; }
     void setLatencyWait(LatencyWait wait) { wait_ = wait; }
     LatencyWait latencyWait() const { return wait_; }
-    // Lets one exchange's latency pass; used by the driver calls.
+    // Lets one exchange's latency pass; used by the driver calls. beginExchange lets the way to
+    // the probe pass (the probe then acts at nowUs()), endExchange the way back.
     void passExchangeLatency();
+    void beginExchange();
+    void endExchange();
 
   private:
-    uint64_t nextJitterUs();
+    // The exchange's extra latency and the part of it before the probe acts.
+    struct Jitter {
+        uint64_t totalUs = 0;
+        uint64_t outboundUs = 0;
+    };
+    Jitter nextJitter();
+    // Real time: waits until `us` after the exchange began.
+    void waitIntoExchange(uint64_t us) const;
 
     bool manual_ = false;
     uint64_t epochUs_ = 0;
@@ -92,6 +105,10 @@ class DRAVIK_BENCH_API BenchClock {
     uint64_t jitterUs_ = 0;
     uint64_t jitterState_ = 1;
     LatencyWait wait_ = LatencyWait::Sleep;
+    // The exchange under way: when it began (steady clock, ns) and how long its two ways take.
+    int64_t exchangeStartNs_ = 0;
+    uint64_t outboundUs_ = 0;
+    uint64_t roundTripUs_ = 0;
 };
 
 class DRAVIK_BENCH_API Bench {

@@ -51,7 +51,37 @@ constexpr IdRegisters kItmIdCortexM4 = {0x04, 0x00, 0x00, 0x00, 0x01, 0xB0,
                                         0x3B, 0x00, 0x0D, 0xE0, 0x05, 0xB1};
 constexpr IdRegisters kTpiuIdCortexM4 = {0x04, 0x00, 0x00, 0x00, 0xA1, 0xB9,
                                          0x0B, 0x00, 0x0D, 0x90, 0x05, 0xB1};
+constexpr IdRegisters kDwtIdCortexM4 = {0x04, 0x00, 0x00, 0x00, 0x02, 0xB0,
+                                        0x3B, 0x00, 0x0D, 0xE0, 0x05, 0xB1};
+
+// DWT_CTRL after power-on: NUMCOMP 4, every feature present, everything off. The fields the
+// architecture leaves UNKNOWN at reset (POSTPRESET, POSTINIT, CYCTAP, SYNCTAP) read 0, as on the
+// Cortex-M4.
+constexpr uint32_t kDwtCtrlCortexM4 = 0x40000000;
+constexpr unsigned kDwtComparatorsCortexM4 = 4;
 }  // namespace silicon
+
+// What the DWT implements; each feature left out sets its NO* bit in DWT_CTRL and makes its
+// registers and enable bits read as zero.
+struct DwtConfig {
+    unsigned comparators = silicon::kDwtComparatorsCortexM4;  // NUMCOMP, 0 to 15
+    bool cycleCounter = true;                                 // DWT_CYCCNT (NOCYCCNT clear)
+    bool profilingCounters = true;  // CPICNT, EXCCNT, SLEEPCNT, LSUCNT, FOLDCNT (NOPRFCNT clear)
+    bool tracePackets = true;       // PC sampling and exception trace (NOTRCPKT clear)
+    bool externalTriggers = true;   // CMPMATCH[N] outputs (NOEXTTRIG clear)
+    // Whether CYCCNT counts while the core sleeps in WFI/WFE. Off by default: the core clock is
+    // gated in sleep on most parts, so the counter stops.
+    bool countsInSleep = false;
+};
+
+// What paces the ITM's synchronisation packets while SYNCENA is set.
+enum class ItmSyncTiming : uint8_t {
+    // As on silicon: one each time CYCCNT's tap bit selected by DWT_CTRL.SYNCTAP (24, 26 or 28)
+    // toggles, so none unless SYNCTAP is non-zero and the cycle counter counts.
+    DwtSyncTap,
+    // Every syncPeriodCycles of running core time, whatever the DWT holds.
+    FixedPeriod,
+};
 
 // The CoreSight lock access key written to ITM_LAR.
 constexpr uint32_t kCoreSightLockKey = 0xC5ACCE55;
@@ -111,7 +141,10 @@ using TraceProgramConfig =
     std::variant<DefaultTraceProgram, ScriptedTraceProgram, SequenceTraceProgram, IdleTraceProgram>;
 
 struct TraceConfig {
-    uint32_t coreClockHz = silicon::kCoreClockHzDefault;  // TPIU and ITM timestamp clock too
+    uint32_t coreClockHz = silicon::kCoreClockHzDefault;  // ITM timestamps and CYCCNT count it
+    // The clock the TPIU divides for the SWO line; 0: the core clock. Some parts feed the TPIU
+    // from a divided clock, so the host must divide this one, not the core's.
+    uint32_t traceClockHz = 0;
     uint32_t tpiuType = silicon::kTpiuTypeCortexM4;
     uint32_t tpiuSspsr = silicon::kTpiuSspsrCortexM4;
     uint32_t tpiuAcprMask = silicon::kTpiuAcprMaskCortexM4;
@@ -124,7 +157,10 @@ struct TraceConfig {
     // Bytes of packets the ITM can hold before the SWO line takes them (at least 5: one word
     // packet). A write whose packet does not fit is lost and an overflow packet follows.
     uint32_t itmFifoBytes = 16;
-    // With SYNCENA, a synchronisation packet every this many running core cycles (0: never).
+    DwtConfig dwt;
+
+    ItmSyncTiming syncTiming = ItmSyncTiming::DwtSyncTap;
+    // With FixedPeriod, a synchronisation packet every this many running core cycles (0: never).
     uint64_t syncPeriodCycles = 1u << 24;
     // Keep every byte that left the SWO pin in the trace record.
     bool recordPinBytes = true;

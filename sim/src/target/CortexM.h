@@ -85,6 +85,8 @@ class CortexM {
     // Arms a one-shot VerifyFailed on the next core register write that is carried out.
     void failNextCoreRegisterWrite() { failNextRegisterWrite_ = true; }
     bool coreRegistersAccessible() const { return halted(); }
+    // The PC as the DWT's PC sampler sees it, whatever the run state.
+    uint32_t programCounter() const { return registers_.pc(); }
 
     // Run state and reset.
     RunState runState() const;

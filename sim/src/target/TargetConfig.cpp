@@ -60,6 +60,9 @@ std::string describeConfigError(const TargetConfig& config) {
     if (config.fpb.literalComparators > 15) {
         return "fpb: at most 15 literal comparators";
     }
+    if (config.trace.dwt.comparators > 15) {
+        return "dwt: at most 15 comparators";
+    }
     return {};
 }
 

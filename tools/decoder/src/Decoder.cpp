@@ -43,13 +43,17 @@ Decoder::Step Decoder::decodeGeneral(const uint8_t* p, size_t available, Packet&
         default:
             break;
     }
-    if (info.kind == PacketKind::StimulusPage) {
+    if (info.kind == PacketKind::StimulusPage || info.kind == PacketKind::Overflow) {
+        // After an overflow the ITM starts again from page 0, and the page packets the target
+        // sent may have been among those lost: keeping the old page would put every later
+        // port on the wrong page until a sync.
         dropHeldZeros();
         lastPayloadBytes_ = 0;
-        page_ = static_cast<uint8_t>((header >> 4) & 7);
+        const bool page = info.kind == PacketKind::StimulusPage;
+        page_ = page ? static_cast<uint8_t>((header >> 4) & 7) : 0;
         out = Packet{};
-        out.kind = PacketKind::StimulusPage;
-        out.value = page_;
+        out.kind = info.kind;
+        out.value = page ? page_ : 0;
         return {1, true};
     }
 

@@ -29,12 +29,12 @@ void SwoReceiver::restart() {
 
 bool SwoReceiver::decodes(const SwoReceiverConfig& config, const SwoLine& line) {
     if (config.rateBps == 0 || line.encoding == SwoEncoding::None ||
-        line.encoding != config.encoding || line.coreClockHz == 0) {
+        line.encoding != config.encoding || line.clockHz == 0) {
         return false;
     }
     // |rate - clock / cyclesPerBit| <= tolerance * clock / cyclesPerBit, in integers.
     const uint64_t scaled = uint64_t{config.rateBps} * line.cyclesPerBit();
-    const uint64_t clock = line.coreClockHz;
+    const uint64_t clock = line.clockHz;
     const uint64_t error = scaled > clock ? scaled - clock : clock - scaled;
     return error * kPermille <= uint64_t{config.tolerancePermille} * clock;
 }
@@ -42,7 +42,7 @@ bool SwoReceiver::decodes(const SwoReceiverConfig& config, const SwoLine& line) 
 void SwoReceiver::receive(const SwoLine& line, const uint8_t* bytes, size_t count,
                           std::vector<uint8_t>& out) {
     if (bytes == nullptr || count == 0 || config_.rateBps == 0 ||
-        line.encoding == SwoEncoding::None || line.coreClockHz == 0) {
+        line.encoding == SwoEncoding::None || line.clockHz == 0) {
         return;
     }
     if (decodes(config_, line)) {
@@ -51,7 +51,7 @@ void SwoReceiver::receive(const SwoLine& line, const uint8_t* bytes, size_t coun
     }
     // Frames read per frame sent: rate / (clock / cyclesPerBit).
     const uint64_t perByte = uint64_t{config_.rateBps} * line.cyclesPerBit();
-    const uint64_t clock = line.coreClockHz;
+    const uint64_t clock = line.clockHz;
     for (size_t i = 0; i < count; ++i) {
         noise_ = mix(noise_ + bytes[i] + 1);
         carry_ += perByte;

@@ -45,7 +45,7 @@ class SwoReceiver {
 
   private:
     SwoReceiverConfig config_;
-    uint64_t carry_ = 0;  // fraction of a garbage byte, in units of 1 / coreClockHz
+    uint64_t carry_ = 0;  // fraction of a garbage byte, in units of 1 / the line's clockHz
     uint64_t noise_ = 0;
     uint64_t garbageBytes_ = 0;
 };

@@ -20,6 +20,9 @@ constexpr uint32_t kAcprFieldMask = 0xFFFF;
 
 TraceConfig sanitised(TraceConfig config) {
     config.coreClockHz = std::max<uint32_t>(config.coreClockHz, 1);
+    if (config.traceClockHz == 0) {
+        config.traceClockHz = config.coreClockHz;
+    }
     config.itmFifoBytes = std::max(config.itmFifoBytes, kMinFifoBytes);
     config.tpiuAcprMask &= kAcprFieldMask;  // keeps the prescaler (ACPR + 1) from wrapping to 0
     return config;
@@ -37,7 +40,10 @@ bool idRegister(const silicon::IdRegisters& ids, uint32_t address, uint32_t& val
 }  // namespace
 
 TraceUnit::TraceUnit(const TraceConfig& config)
-    : config_(sanitised(config)), program_(makeTraceProgram(config_.program, config_.coreClockHz)) {
+    : config_(sanitised(config)),
+      program_(makeTraceProgram(config_.program, config_.coreClockHz)),
+      dwt_(config_.dwt),
+      traceClockHz_(config_.traceClockHz) {
     resetRegisters();
 }
 
@@ -56,7 +62,7 @@ void TraceUnit::resetRegisters() {
 }
 
 bool TraceUnit::claims(uint32_t address) const {
-    return (address >= itm::kBase && address <= itm::kLast) ||
+    return (address >= itm::kBase && address <= itm::kLast) || Dwt::claims(address) ||
            (address >= tpiu::kBase && address <= tpiu::kLast);
 }
 
@@ -114,6 +120,7 @@ void TraceUnit::moveTo(uint64_t cycle) {
     if (awake()) {
         awakeCycles_ += span;
     }
+    dwt_.advance(span, activity_);
     cycle_ = cycle;
 }
 
@@ -149,6 +156,19 @@ void TraceUnit::runProgramWrite() {
 }
 
 uint64_t TraceUnit::nextSyncCycle() const {
+    if (config_.syncTiming == ItmSyncTiming::FixedPeriod) {
+        return nextFixedSyncCycle();
+    }
+    // A toggle reached by the last move is handled at once; the next one lies as many cycles
+    // ahead as the counter still has to count, while it counts.
+    if (dwt_.syncTapToggles() > syncTapsDone_) {
+        return cycle_;
+    }
+    const uint64_t ahead = dwt_.cyclesToSyncTap();
+    return ahead != 0 && dwt_.counts(activity_) ? cycle_ + ahead : kNever;
+}
+
+uint64_t TraceUnit::nextFixedSyncCycle() const {
     if (!activity_.running || config_.syncPeriodCycles == 0 ||
         config_.syncPeriodCycles > kNever - syncDoneAt_ - cycle_) {
         return kNever;
@@ -157,7 +177,11 @@ uint64_t TraceUnit::nextSyncCycle() const {
 }
 
 void TraceUnit::runSync() {
-    syncDoneAt_ += config_.syncPeriodCycles;
+    if (config_.syncTiming == ItmSyncTiming::FixedPeriod) {
+        syncDoneAt_ += config_.syncPeriodCycles;
+    } else {
+        ++syncTapsDone_;
+    }
     if (activity_.trcena && (tcr_ & itm::kTcrItmEna) && (tcr_ & itm::kTcrSyncEna) &&
         swoLine().encoding != SwoEncoding::None) {
         std::vector<uint8_t> packet;
@@ -216,7 +240,7 @@ TraceUnit::WriteResult TraceUnit::takeWrite(uint8_t port, uint8_t size, uint32_t
 
 SwoLine TraceUnit::swoLine() const {
     SwoLine line;
-    line.coreClockHz = config_.coreClockHz;
+    line.clockHz = traceClockHz_;
     line.prescaler = acpr_ + 1;
     if (!activity_.trcena) {
         return line;
@@ -242,7 +266,24 @@ void TraceUnit::startFrameIfIdle() {
     frameByte_ = fifo_.front();
     fifo_.pop_front();
     frameLine_ = line;
-    frameEnd_ = cycle_ + line.cyclesPerByte();
+    frameEnd_ = cycle_ + frameCoreCycles(line.cyclesPerByte());
+}
+
+// Core cycles a frame of `tracePeriods` trace clock periods takes; the fraction left over is
+// carried to the next frame, so back-to-back frames keep the trace clock's rate exactly.
+uint64_t TraceUnit::frameCoreCycles(uint64_t tracePeriods) {
+    if (traceClockHz_ == config_.coreClockHz) {
+        return tracePeriods;
+    }
+    const uint64_t scaled = tracePeriods * config_.coreClockHz + frameCarry_;
+    frameCarry_ = scaled % traceClockHz_;
+    return scaled / traceClockHz_;
+}
+
+void TraceUnit::setTraceClockHz(uint32_t hz, uint64_t nowUs) {
+    catchUp(nowUs);
+    traceClockHz_ = hz != 0 ? hz : config_.coreClockHz;
+    frameCarry_ = 0;
 }
 
 void TraceUnit::endFrame() {
@@ -287,6 +328,10 @@ void TraceUnit::powerOnReset(uint64_t nowUs) {
     timestampFrom_ = cycle_;
     runCycles_ = 0;
     syncDoneAt_ = 0;
+    dwt_.powerOnReset();
+    syncTapsDone_ = 0;
+    traceClockHz_ = config_.traceClockHz;
+    frameCarry_ = 0;
     restartProgram();
 }
 
@@ -311,6 +356,10 @@ bool TraceUnit::read32(uint32_t address, uint32_t& value, uint64_t nowUs) {
     if (address <= itm::kLast) {
         return readItm(address, value);
     }
+    if (Dwt::claims(address)) {
+        value = dwt_.read32(address, activity_, pcSource_ ? pcSource_() : 0);
+        return true;
+    }
     return readTpiu(address, value);
 }
 
@@ -321,6 +370,8 @@ bool TraceUnit::write32(uint32_t address, uint32_t value, uint64_t nowUs) {
     catchUp(nowUs);
     if (address <= itm::kLast) {
         writeItm(address, value);
+    } else if (Dwt::claims(address)) {
+        dwt_.write32(address, value, activity_);
     } else {
         writeTpiu(address, value);
     }

@@ -1,6 +1,7 @@
 #pragma once
-// The target's trace blocks on the private peripheral bus: the ITM (0xE0000000-0xE0000FFF) and the
-// TPIU (0xE0040000-0xE0040FFF) driving the SWO pin, with the firmware that writes to the ITM.
+// The target's trace blocks on the private peripheral bus: the ITM (0xE0000000-0xE0000FFF), the
+// DWT (0xE0001000-0xE0001FFF, target/Dwt.h) and the TPIU (0xE0040000-0xE0040FFF) driving the SWO
+// pin, with the firmware that writes to the ITM.
 //
 // Time comes only from the caller: advance() moves the model to a microsecond time, and register
 // accesses first bring it to their own time with the activity last reported. Everything inside runs
@@ -20,18 +21,23 @@
 //   (waitForFifoReady) instead waits until FIFOREADY shows room for a word packet.
 // - With TSENA, each instrumentation packet is followed by a local timestamp holding the
 //   timestamp clock ticks (core clock / TSPrescale) since the previous one, unless none has passed.
-// - With SYNCENA, a synchronisation packet goes out every syncPeriodCycles of running core time.
+// - With SYNCENA, a synchronisation packet goes out each time the DWT's CYCCNT tap bit
+//   (DWT_CTRL.SYNCTAP) toggles, or with ItmSyncTiming::FixedPeriod every syncPeriodCycles of
+//   running core time.
 // - Packets the ITM makes itself (overflow, timestamp, sync) are always queued.
-// - The SWO line takes queued bytes one frame at a time at the rate of TPIU_ACPR and TPIU_SPPR as
-//   they were when the frame started (SwoLine.h), while TRCENA is set and an SWO protocol the TPIU
-//   supports is selected; the TPIU formatter is bypassed in the SWO protocols.
+// - The SWO line takes queued bytes one frame at a time at the trace clock (traceClockHz) divided
+//   by TPIU_ACPR + 1, with TPIU_ACPR and TPIU_SPPR as they were when the frame started
+//   (SwoLine.h), while TRCENA is set and an SWO protocol the TPIU supports is selected; the TPIU
+//   formatter is bypassed in the SWO protocols.
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <vector>
 
 #include "DravikBench/TraceConfig.h"
+#include "target/Dwt.h"
 #include "target/Peripheral.h"
 #include "target/trace/SwoLine.h"
 
@@ -64,7 +70,8 @@ class TraceUnit final : public Peripheral {
     TraceUnit& operator=(const TraceUnit&) = delete;
 
     bool claims(uint32_t address) const override;
-    // Unaligned addresses fault; unmodelled registers in the two blocks read 0 and ignore writes.
+    // Unaligned addresses fault; unmodelled registers in the three blocks read 0 and ignore
+    // writes.
     bool read32(uint32_t address, uint32_t& value, uint64_t nowUs) override;
     bool write32(uint32_t address, uint32_t value, uint64_t nowUs) override;
     void advance(uint64_t nowUs, const CoreActivity& activity) override;
@@ -85,6 +92,14 @@ class TraceUnit final : public Peripheral {
     std::vector<SwoSegment> takeSwoSegments();
     // The line as it sends now (encoding None while nothing can go out).
     SwoLine swoLine() const;
+    // The clock the TPIU divides, from nowUs on (0: the core clock); a frame on the pin keeps the
+    // timing it started with.
+    void setTraceClockHz(uint32_t hz, uint64_t nowUs);
+    uint32_t traceClockHz() const { return traceClockHz_; }
+
+    // Where PCSR finds the PC of a running core (unset: it reads 0 while the core runs).
+    void setPcSource(std::function<uint32_t()> pc) { pcSource_ = std::move(pc); }
+    const Dwt& dwt() const { return dwt_; }
 
     const TraceRecord& record() const { return record_; }
     const TraceConfig& config() const { return config_; }
@@ -102,10 +117,12 @@ class TraceUnit final : public Peripheral {
 
     uint64_t nextProgramCycle() const;
     uint64_t nextSyncCycle() const;
+    uint64_t nextFixedSyncCycle() const;
     void runProgramWrite();
     void runSync();
     void startFrameIfIdle();
     void endFrame();
+    uint64_t frameCoreCycles(uint64_t tracePeriods);
 
     bool portEnabled(uint8_t port) const;
     bool fifoReady() const;
@@ -120,6 +137,8 @@ class TraceUnit final : public Peripheral {
 
     TraceConfig config_;
     std::unique_ptr<trace::TraceProgram> program_;
+    Dwt dwt_;
+    std::function<uint32_t()> pcSource_;
 
     // Registers.
     uint32_t tcr_ = 0;
@@ -134,10 +153,11 @@ class TraceUnit final : public Peripheral {
     // Time.
     uint64_t lastUs_ = 0;
     CoreActivity activity_;
-    uint64_t cycle_ = 0;        // since time 0
-    uint64_t runCycles_ = 0;    // while running, sleep included
-    uint64_t awakeCycles_ = 0;  // firmware time
-    uint64_t syncDoneAt_ = 0;   // runCycles_ of the last synchronisation point handled
+    uint64_t cycle_ = 0;         // since time 0
+    uint64_t runCycles_ = 0;     // while running, sleep included
+    uint64_t awakeCycles_ = 0;   // firmware time
+    uint64_t syncDoneAt_ = 0;    // runCycles_ of the last synchronisation point handled
+    uint64_t syncTapsDone_ = 0;  // DWT sync tap toggles handled
 
     // ITM.
     std::deque<uint8_t> fifo_;
@@ -145,6 +165,8 @@ class TraceUnit final : public Peripheral {
     uint64_t timestampFrom_ = 0;   // cycle the next local timestamp counts from
 
     // SWO line.
+    uint32_t traceClockHz_;
+    uint64_t frameCarry_ = 0;  // core cycle fraction left by the last frame, / traceClockHz_
     bool frameBusy_ = false;
     uint8_t frameByte_ = 0;
     uint64_t frameEnd_ = 0;

@@ -60,7 +60,8 @@ class Decoder {
     const DecoderStats& stats() const noexcept { return stats_; }
     // Bytes of an unfinished packet held since the last feed.
     size_t heldBytes() const noexcept { return heldLength_; }
-    // The stimulus port page set by the last page extension (0 after a sync).
+    // The stimulus port page set by the last page extension (0 after a sync, an overflow and
+    // finish()).
     uint8_t stimulusPage() const noexcept { return page_; }
 
   private:
@@ -92,7 +93,7 @@ class Decoder {
     // Decodes the packet with this header and the payload word w (the 8 bytes after the header,
     // zero past the input). Returns its length, kNeedMore if it is longer than `available`
     // (checked only when kBounded), or 0 if decodeGeneral has to decide: zeros, sync ends,
-    // reserved headers, page changes and payloads that do not fit their header.
+    // reserved headers, page changes, overflows and payloads that do not fit their header.
     template <bool kBounded>
     unsigned parsePacket(unsigned header, uint64_t w, size_t available, Packet& out) const noexcept;
     // Any header, any amount of input.

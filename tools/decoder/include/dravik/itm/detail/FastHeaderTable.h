@@ -1,6 +1,7 @@
 // Per-header recipes for decoding a packet from its header and the payload word after it,
 // without branching on the kind of source and one-byte packets. Zeros, sync ends, reserved
-// headers and stimulus page changes are not covered here.
+// headers and the packets that set the stimulus page (page changes, overflows) are not covered
+// here.
 #pragma once
 
 #include <array>
@@ -71,8 +72,8 @@ constexpr FastHeader makeFastHeader(uint8_t header) {
             }
             break;
         case HeaderAction::Single:
-            if (info.kind == PacketKind::StimulusPage) {
-                break;  // changes decoder state: general path
+            if (info.kind == PacketKind::StimulusPage || info.kind == PacketKind::Overflow) {
+                break;  // sets the page: general path
             }
             f.passMark = 1;
             f.base.flags = info.flags;
