@@ -1,4 +1,6 @@
 // dravik-swv: SWV/SWO trace capture through a Dravik probe.
+#include <poll.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -12,12 +14,29 @@
 namespace {
 
 std::atomic<int> g_stopRequests{0};
+std::atomic<bool> g_screenActive{false};
 
-// The first Ctrl-C stops the capture cleanly; a second one ends the process at once.
+// The first Ctrl-C stops the capture cleanly; a second one ends the process at once, giving the
+// terminal its own screen back if a full-screen view has it.
 void onStopSignal(int) {
     if (g_stopRequests.fetch_add(1) > 0) {
+        if (g_screenActive.load()) {
+            static const char kRestore[] = "\x1b[?25h\x1b[?1049l";
+            [[maybe_unused]] const ssize_t written =
+                ::write(STDOUT_FILENO, kRestore, sizeof kRestore - 1);
+        }
         _exit(130);
     }
+}
+
+bool terminalSize(unsigned& columns, unsigned& rows) {
+    winsize size = {};
+    if (::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) != 0 || size.ws_col == 0 || size.ws_row == 0) {
+        return false;
+    }
+    columns = size.ws_col;
+    rows = size.ws_row;
+    return true;
 }
 
 void installSignalHandlers() {
@@ -26,8 +45,14 @@ void installSignalHandlers() {
     sigemptyset(&action.sa_mask);
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
-    // A closed pipe shows as a failed write, which ends the capture cleanly.
+    // A closed pipe shows as a failed write, which ends the capture cleanly and quietly.
     std::signal(SIGPIPE, SIG_IGN);
+}
+
+// A pipe or socket whose reader has gone reports an error condition on the writing end.
+bool stdoutReaderGone() {
+    pollfd out = {STDOUT_FILENO, POLLOUT, 0};
+    return ::poll(&out, 1, 0) == 1 && (out.revents & (POLLERR | POLLHUP)) != 0;
 }
 
 }  // namespace
@@ -42,6 +67,9 @@ int main(int argc, char** argv) {
         env.outIsTerminal = isatty(STDOUT_FILENO) == 1;
         env.errIsTerminal = isatty(STDERR_FILENO) == 1;
         env.stopRequests = &g_stopRequests;
+        env.outputGone = stdoutReaderGone;
+        env.terminalSize = terminalSize;
+        env.screenActive = &g_screenActive;
         return dravik::swv::runTool(env, argc, argv);
     } catch (const std::exception& e) {
         std::cerr << "dravik-swv: " << e.what() << "\n";

@@ -43,6 +43,15 @@ struct OutputOptions {
     bool quiet = false;
 };
 
+// DWT trace beside the instrumentation: PC samples and exception entries and exits.
+struct DwtOptions {
+    std::optional<double> pcSamplesPerSecond;  // --pc-sampling
+    bool defaultPcSampling = false;            // without a rate: sample at the default one
+    bool exceptionTrace = false;               // --exception-trace
+
+    bool any() const { return pcSamplesPerSecond || defaultPcSampling || exceptionTrace; }
+};
+
 struct CaptureOptions {
     SelectionOptions selection;
     RateOptions rate;
@@ -50,9 +59,12 @@ struct CaptureOptions {
     uint32_t stimulusMask = 0xFFFFFFFF;
     std::optional<double> durationSeconds;
     bool timestamps = false;
+    bool noSync = false;  // leave synchronisation packets off
+    DwtOptions dwt;
     OutputOptions output;
     std::string rawPath;
     std::string rawPlainPath;
+    bool strict = false;  // exit 1 when the trace is not healthy
     bool verbose = false;
 };
 
@@ -62,7 +74,21 @@ struct DecodeOptions {
     bool plain = false;
     uint32_t clockHz = 0;  // 0: the recording's
     bool realtime = false;
+    bool strict = false;  // exit 1 when the trace is not healthy
     bool verbose = false;
+    bool timeline = false;   // --format chrome-trace: the exception timeline instead
+    bool pcCounter = false;  // the timeline shows the PC samples as a counter track
+};
+
+// top: the profile of a live capture (`capture`, whose display is off) or of a recording.
+struct TopOptions {
+    std::string elfPath;
+    std::string recordingPath;  // empty: live
+    CaptureOptions capture;     // live
+    uint32_t clockHz = 0;       // offline: the trace clock for timestamps; 0: the recording's
+    double intervalSeconds = 1.0;
+    bool lines = false;
+    bool json = false;
 };
 
 struct DoctorOptions {
@@ -71,6 +97,7 @@ struct DoctorOptions {
     TxMode mode = TxMode::Nrz;
     uint32_t stimulusMask = 0xFFFFFFFF;
     bool noSetup = false;
+    bool noSync = false;
     bool verbose = false;
 };
 
