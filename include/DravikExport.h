@@ -1,4 +1,4 @@
-// Export macros of libDravikTrace.so: everything is hidden unless marked here.
+/* Export macros of libDravikTrace.so: everything is hidden unless marked here. */
 #ifndef DRAVIK_EXPORT_H
 #define DRAVIK_EXPORT_H
 

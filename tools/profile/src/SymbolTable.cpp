@@ -247,6 +247,7 @@ bool SymbolTable::load(const std::string& path, std::string& error) {
                std::tie(b.symbol.address, b.rank, b.symbol.name);
     });
     std::vector<FunctionSymbol> functions;
+    functions.reserve(candidates.size());
     for (Candidate& c : candidates) {
         functions.push_back(std::move(c.symbol));
     }

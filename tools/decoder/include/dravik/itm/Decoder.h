@@ -414,6 +414,7 @@ DRAVIK_ITM_ALWAYS_INLINE const uint8_t* Decoder::decodeWide(const uint8_t* p, co
     while (go && p != end) {
         const uintptr_t here = reinterpret_cast<uintptr_t>(p);
         const uintptr_t there = here + toCopy;
+        // NOLINTNEXTLINE(performance-no-int-to-ptr): the conditional move above, on purpose.
         const auto* from = reinterpret_cast<const uint8_t*>(p >= copied ? there : here);
         const uint64_t w = detail::loadPayloadWord(from + 1);
         const unsigned length = parsePacket<false>(p[0], w, 0, packet);

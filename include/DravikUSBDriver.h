@@ -1,5 +1,5 @@
-// The probe driver library's calls and records. The system links against any library that offers
-// these 13 calls with exactly these names and types; the records are binary contracts with it.
+/* The probe driver library's calls and records. The system links against any library that offers
+ * these 13 calls with exactly these names and types; the records are binary contracts with it. */
 #ifndef DRAVIK_USB_DRIVER_H
 #define DRAVIK_USB_DRIVER_H
 
@@ -9,8 +9,8 @@
 extern "C" {
 #endif
 
-// Interface kind: 2 reaches probes through the TCP probe server; every other value is a USB
-// interface and is passed through unchanged.
+/* Interface kind: 2 reaches probes through the TCP probe server; every other value is a USB
+ * interface and is passed through unchanged. */
 typedef enum TEnumDravikInterface {
     DRAVIK_USB_INTERFACE = 0,
     DRAVIK_USB_INTERFACE_ALT = 1,
@@ -18,34 +18,34 @@ typedef enum TEnumDravikInterface {
     DRAVIK_INTERFACE_FORCE_32BIT = 0x7FFFFFFF
 } TEnumDravikInterface;
 
-// Driver library results: 1 is success.
+/* Driver library results: 1 is success. */
 #define DRAVIK_DRV_OK 1u
 #define DRAVIK_DRV_NOT_SUPPORTED_PLATFORM 0x1054u
 #define DRAVIK_DRV_NO_PERMISSION 0x1055u
 #define DRAVIK_DRV_TCP_ERROR_1 0x2001u
 #define DRAVIK_DRV_TCP_ERROR_2 0x2002u
 
-// Data phase direction of a command record.
+/* Data phase direction of a command record. */
 #define DRAVIK_DIR_TO_PROBE 0u
 #define DRAVIK_DIR_FROM_PROBE 1u
 #define DRAVIK_DIR_TRACE_STREAM 3u
 
 #pragma pack(push, 1)
 typedef struct TDeviceRequest {
-    unsigned char cdbLength;    // 10 for commands, 0 for the trace read and a few debug commands
-    unsigned char cdb[16];      // class, sub-command, parameters (little-endian)
-    unsigned char direction;    // DRAVIK_DIR_*
-    void* buffer;               // answer buffer, or data to send
-    unsigned int bufferLength;  // bytes to move
-    unsigned char senseLength;  // always 14
-    unsigned char sense[16];    // zero on sending, never read
+    unsigned char cdbLength;   /* 10 for commands, 0 for the trace read and a few debug commands */
+    unsigned char cdb[16];     /* class, sub-command, parameters (little-endian) */
+    unsigned char direction;   /* DRAVIK_DIR_* */
+    void* buffer;              /* answer buffer, or data to send */
+    unsigned int bufferLength; /* bytes to move */
+    unsigned char senseLength; /* always 14 */
+    unsigned char sense[16];   /* zero on sending, never read */
 } TDeviceRequest;
 
 typedef struct TDeviceInfo2 {
-    unsigned int deviceId;     // on TCP, the id used to open, send, close and count clients
-    char serialNumber[32];     // NUL-terminated when the driver library terminates it
-    unsigned short vendorId;   // first 16-bit identifier
-    unsigned short productId;  // second 16-bit identifier
+    unsigned int deviceId;    /* on TCP, the id used to open, send, close and count clients */
+    char serialNumber[32];    /* NUL-terminated when the driver library terminates it */
+    unsigned short vendorId;  /* first 16-bit identifier */
+    unsigned short productId; /* second 16-bit identifier */
     unsigned char reserved;
 } TDeviceInfo2;
 
@@ -58,7 +58,8 @@ typedef struct TDeviceInfo {
 } TDeviceInfo;
 #pragma pack(pop)
 
-#ifdef __cplusplus
+/* The layouts are pinned wherever the language has a static assertion (C++11, C11). */
+#if defined(__cplusplus) && __cplusplus >= 201103L
 static_assert(sizeof(TEnumDravikInterface) == 4, "32-bit enumeration");
 static_assert(sizeof(TDeviceRequest) == 47, "command record");
 static_assert(offsetof(TDeviceRequest, cdb) == 1, "cdb");
@@ -74,7 +75,7 @@ static_assert(offsetof(TDeviceInfo2, productId) == 38, "second identifier");
 static_assert(sizeof(TDeviceInfo) == 32805, "long description record");
 static_assert(offsetof(TDeviceInfo, serialNumber) == 32768, "serial");
 static_assert(offsetof(TDeviceInfo, vendorId) == 32800, "first identifier");
-#else
+#elif defined(__STDC_VERSION__) && __STDC_VERSION__ >= 201112L
 _Static_assert(sizeof(TDeviceRequest) == 47, "command record");
 _Static_assert(sizeof(TDeviceInfo2) == 41, "description record");
 _Static_assert(sizeof(TDeviceInfo) == 32805, "long description record");
