@@ -15,6 +15,7 @@
 #include "dravik/swv/OutputFiles.h"
 #include "dravik/swv/ProbeSession.h"
 #include "dravik/swv/RecordingSink.h"
+#include "dravik/swv/TraceClock.h"
 #include "dravik/swv/TraceDrain.h"
 #include "dravik/swv/TracePipeline.h"
 #include "dravik/swv/TraceRegisterMap.h"
@@ -87,12 +88,14 @@ std::string doctorCommand(const CaptureOptions& options, const RateChoice& rate)
     return command;
 }
 
+// `trial`: what the kept clock's trial read before the drainer took over.
 StatusSnapshot captureStatus(const TracePipeline& pipeline, const DrainCounters& drain,
-                             double elapsedSeconds, double bytesPerSecond) {
+                             const DrainCounters& trial, double elapsedSeconds,
+                             double bytesPerSecond) {
     StatusSnapshot status = snapshotFrom(pipeline.counters());
     // The drainer knows of losses before the chunks carrying them are decoded.
-    status.bytes = drain.bytes;
-    status.hostDrops = drain.probeDrops;
+    status.bytes = trial.bytes + drain.bytes;
+    status.hostDrops = trial.probeDrops + drain.probeDrops;
     status.readFailures = drain.readFailures;
     status.queueDropBytes = drain.queueDropBytes;
     status.elapsedSeconds = elapsedSeconds;
@@ -103,9 +106,13 @@ StatusSnapshot captureStatus(const TracePipeline& pipeline, const DrainCounters&
 }  // namespace
 
 int runCapture(ToolEnvironment& env, const CaptureOptions& options) {
-    const std::optional<RateChoice> rate = chooseRate(env, options.rate);
-    if (!rate) {
-        return kExitUsage;
+    // A given clock is checked before anything is touched; a measured one once the target runs.
+    std::optional<RateChoice> given;
+    if (!options.rate.measureClock()) {
+        given = chooseRate(env, options.rate);
+        if (!given) {
+            return kExitUsage;
+        }
     }
     std::string error;
     PortFiles portFiles;
@@ -126,55 +133,52 @@ int runCapture(ToolEnvironment& env, const CaptureOptions& options) {
     if (!serial || !session.select(*serial, options.selection)) {
         return kExitFailure;
     }
-    const std::optional<SetupResult> setup = setUpTrace(
-        session, *rate,
-        TraceRequest{options.stimulusMask, options.mode, options.timestamps, !options.noSync});
-    if (!setup) {
+    const std::optional<TraceStart> start = startTrace(
+        session, options.rate,
+        TraceRequest{options.stimulusMask, options.mode, options.timestamps, !options.noSync},
+        given);
+    if (!start) {
         return kExitFailure;
     }
-    int coreStatus = 0;
-    const int runResult = env.api.runDevice(&coreStatus);
-    session.showStep("DravikRunDevice");
-    if (runResult != DRAVIK_OK) {
-        session.reportFailure("DravikRunDevice", runResult);
-        return kExitFailure;
-    }
+    // From here on the clock is the one the trace runs at, given or found: the recording, the
+    // timestamps and the advice all take it from here.
+    const RateChoice& rate = start->rate;
+    const SetupResult& setup = start->setup;
 
     RecordingSettings settings;
-    settings.traceClockHz = rate->clockHz;
-    settings.prescaler = rate->prescaler;
+    settings.traceClockHz = rate.clockHz;
+    settings.prescaler = rate.prescaler;
     settings.stimulusMask = options.stimulusMask;
     settings.txModeFlags = static_cast<uint8_t>(options.mode);
-    settings.pinProtocol = static_cast<uint8_t>(setup->pinProtocol.value_or(0));
-    settings.itmTcr = setup->itmTcr.value_or(0);
-    settings.startTimeUs = wallClockUs();
+    settings.pinProtocol = static_cast<uint8_t>(setup.pinProtocol.value_or(0));
+    settings.itmTcr = setup.itmTcr.value_or(0);
+    settings.startTimeUs = start->trial ? start->trialWallUs : wallClockUs();
     settings.serial = serial->c_str();
     if (!recordings.start(makeRecordingHeader(settings))) {
         env.message("dravik-swv: " + recordings.error() + "\n");
         return kExitFailure;
     }
 
-    const double timestampHz = setup->itmTcr && (*setup->itmTcr & reg::kItmTcrTsena) != 0
-                                   ? timestampClockHz(rate->clockHz, *setup->itmTcr)
+    const double timestampHz = setup.itmTcr && (*setup.itmTcr & reg::kItmTcrTsena) != 0
+                                   ? timestampClockHz(rate.clockHz, *setup.itmTcr)
                                    : 0;
     TracePipeline pipeline(
         pipelineConfig(options.output, portFiles, options.stimulusMask, timestampHz), &env.out);
 
-    const uint64_t startUs = env.clock.nowUs();
+    // With a trial, the capture began with it: host times and --duration count from there.
+    const uint64_t startUs = start->trial ? start->trial->startUs : env.clock.nowUs();
     ChunkQueue queue(env.queueChunks, TraceDrain::kReadBufferBytes);
     TraceDrain drain(env.api, queue, env.clock,
-                     PollInterval(DRAVIK_TRACE_BUFFER_SIZE, swoLineBytesPerSecond(rate->actualBps)),
+                     PollInterval(DRAVIK_TRACE_BUFFER_SIZE, swoLineBytesPerSecond(rate.actualBps)),
                      startUs);
     if (recordings.any()) {
         drain.addSink(recordings);
     }
-    // From here until the join, only the draining thread calls the library.
-    std::thread drainer([&drain] { drain.run(); });
-
     HealthAdvice advice;
-    advice.clockHz = rate->clockHz;
-    advice.prescaler = rate->prescaler;
-    advice.doctor = doctorCommand(options, *rate);
+    advice.clockHz = rate.clockHz;
+    advice.prescaler = rate.prescaler;
+    advice.clockMeasured = static_cast<bool>(start->trial);
+    advice.doctor = doctorCommand(options, rate);
     bool warned = false;  // the health warning is given once
     StatusLine status(env, env.errIsTerminal);
     RateMeter meter;
@@ -195,6 +199,51 @@ int runCapture(ToolEnvironment& env, const CaptureOptions& options) {
         failed = true;
         stopOnce();
     };
+    // After bytes were decoded: the health warning once, then the output.
+    auto present = [&] {
+        if (pipeline.takeHealthAlarm() && !warned) {
+            warned = true;
+            status.clear();
+            env.message(healthWarning(pipeline.health().verdict(), advice));
+        }
+        if (env.outIsTerminal) {
+            status.clear();
+        }
+        if (!pipeline.flush()) {
+            if (pipeline.mainFailed() && env.outputGone && env.outputGone()) {
+                // Nobody reads any more (`| head`): end as asked, without an error or a
+                // summary; the files are still written to the end.
+                readerGone = true;
+                pipeline.closeMain();
+                stopOnce();
+            } else if (!failed) {
+                fail("dravik-swv: cannot write to " + pipeline.failedStream() + "\n");
+            }
+        }
+        status.redraw();
+    };
+
+    // The trial's reads go first, to the recordings and the display alike, as the drainer would
+    // have handed them on: the receiver ran on between them and the first poll, so nothing is
+    // missing in between.
+    DrainCounters trialCounts;
+    if (start->trial) {
+        for (const HeardRead& read : start->trial->reads) {
+            if (read.gap == GapCause::None) {
+                recordings.data(read.timeUs, read.bytes.data(), read.bytes.size());
+                pipeline.data(read.bytes.data(), read.bytes.size(), read.timeUs);
+                trialCounts.bytes += read.bytes.size();
+            } else {
+                recordings.gap(read.timeUs, read.gap);
+                pipeline.gap(read.gap, 0, read.timeUs);
+                ++trialCounts.probeDrops;
+            }
+        }
+    }
+
+    present();
+    // From here until the join, only the draining thread calls the library.
+    std::thread drainer([&drain] { drain.run(); });
 
     while (true) {
         std::unique_ptr<Chunk> chunk = queue.pop(kPopWait);
@@ -221,26 +270,7 @@ int runCapture(ToolEnvironment& env, const CaptureOptions& options) {
                 pipeline.data(chunk->bytes.data(), chunk->bytes.size(), chunk->timeUs);
             }
             queue.recycle(std::move(chunk));
-            if (pipeline.takeHealthAlarm() && !warned) {
-                warned = true;
-                status.clear();
-                env.message(healthWarning(pipeline.health().verdict(), advice));
-            }
-            if (env.outIsTerminal) {
-                status.clear();
-            }
-            if (!pipeline.flush()) {
-                if (pipeline.mainFailed() && env.outputGone && env.outputGone()) {
-                    // Nobody reads any more (`| head`): end as asked, without an error or a
-                    // summary; the files are still written to the end.
-                    readerGone = true;
-                    pipeline.closeMain();
-                    stopOnce();
-                } else if (!failed) {
-                    fail("dravik-swv: cannot write to " + pipeline.failedStream() + "\n");
-                }
-            }
-            status.redraw();
+            present();
         } else if (queue.finished()) {
             break;
         }
@@ -265,9 +295,10 @@ int runCapture(ToolEnvironment& env, const CaptureOptions& options) {
         if (status.live() && now >= nextStatusUs) {
             nextStatusUs = now + kStatusPeriodUs;
             const DrainCounters counters = drain.counters();
-            const double rateNow = meter.update(now, counters.bytes);
-            status.show(formatStatusLine(captureStatus(
-                pipeline, counters, static_cast<double>(now - startUs) / 1e6, rateNow)));
+            const double rateNow = meter.update(now, trialCounts.bytes + counters.bytes);
+            status.show(
+                formatStatusLine(captureStatus(pipeline, counters, trialCounts,
+                                               static_cast<double>(now - startUs) / 1e6, rateNow)));
         }
     }
     drainer.join();
@@ -300,13 +331,14 @@ int runCapture(ToolEnvironment& env, const CaptureOptions& options) {
     if (verdict.condition == StreamCondition::NoTrace && !failed) {
         char span[32];
         std::snprintf(span, sizeof span, "%.1f s", seconds);
-        env.message(std::string("dravik-swv: no trace arrived in ") + span +
-                    (counters.bytes != 0 ? " (synchronisation packets only)" : "") +
-                    ": the target wrote nothing to the enabled ports, or the trace does not "
-                    "reach the probe\n  check the setup with: " +
-                    advice.doctor + "\n");
+        env.message(
+            std::string("dravik-swv: no trace arrived in ") + span +
+            (trialCounts.bytes + counters.bytes != 0 ? " (synchronisation packets only)" : "") +
+            ": the target wrote nothing to the enabled ports, or the trace does not "
+            "reach the probe\n  check the setup with: " +
+            advice.doctor + "\n");
     }
-    StatusSnapshot summary = captureStatus(pipeline, counters, seconds, 0);
+    StatusSnapshot summary = captureStatus(pipeline, counters, trialCounts, seconds, 0);
     summary.health = verdict;
     env.message(formatSummary(summary, "captured"));
     if (failed) {

@@ -44,7 +44,10 @@ std::string healthWarning(const HealthVerdict& verdict, const HealthAdvice& advi
             if (advice.live) {
                 text += "  likely causes: a wrong SWO rate or encoding\n";
                 text += "  --clock must be the clock the TPIU divides" +
-                        (given.empty() ? std::string() : " (given: " + given + ")") + "\n";
+                        (given.empty() ? std::string()
+                                       : (advice.clockMeasured ? " (measured: " : " (given: ") +
+                                             given + ")") +
+                        "\n";
                 text += "  --mode nrz: the probe's receiver reads NRZ only\n";
                 text += "  check the setup with: " + doctor(advice) + "\n";
             } else {

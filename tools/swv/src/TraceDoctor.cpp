@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "dravik/clock/ClockReport.h"
 #include "dravik/swv/RateSolver.h"
 
 namespace dravik::swv {
@@ -244,6 +245,35 @@ Finding explainListening(const HealthVerdict& verdict, double seconds, uint64_t 
                     "it writes faster than the SWO line carries; raise --swo-rate, or write less"};
     }
     return {Severity::Note, "", ""};
+}
+
+std::optional<Finding> explainGivenClock(uint32_t givenHz, double measuredHz) {
+    if (measuredHz <= 0 ||
+        std::fabs(givenHz - measuredHz) * 100.0 <= kMaxRateErrorPercent * measuredHz) {
+        return std::nullopt;
+    }
+    char measured[32];
+    if (measuredHz >= 1e6) {
+        std::snprintf(measured, sizeof measured, "%.1f MHz", measuredHz / 1e6);
+    } else if (measuredHz >= 1e3) {
+        std::snprintf(measured, sizeof measured, "%.1f kHz", measuredHz / 1e3);
+    } else {
+        std::snprintf(measured, sizeof measured, "%.0f Hz", measuredHz);
+    }
+    return Finding{Severity::Warning,
+                   "you gave " + clock::formatHz(givenHz) + "; the core runs at " + measured,
+                   "--clock must be the clock the TPIU divides: the core clock, unless the part "
+                   "feeds the TPIU a divided one; without --clock it is measured and tried on the "
+                   "trace"};
+}
+
+Finding explainUnmeasuredClock(const std::string& why, bool clockGiven) {
+    if (clockGiven) {
+        return {Severity::Note,
+                "the target clock could not be measured, so --clock goes unchecked: " + why, ""};
+    }
+    return {Severity::Blocking, "the target clock could not be measured: " + why,
+            "give the clock the TPIU divides with --clock HZ"};
 }
 
 const char* severityName(Severity severity) noexcept {

@@ -31,6 +31,9 @@ struct ToolEnvironment {
     // After a failed write to `out`: whether its reader went away (a closed pipe, `| head`), which
     // ends a command quietly. Null: never.
     std::function<bool()> outputGone;
+    // The host clock the target's cycle counter is timed against; null: `clock`. A target
+    // simulated on a clock of its own (the bench's manual clock) is timed against that one.
+    Clock* cycleCounterClock = nullptr;
     // Chunks of the drain queue (4 KiB each).
     size_t queueChunks = 4096;
     // Serialises writes to `err`: the device object's diagnostics arrive on the draining thread.
