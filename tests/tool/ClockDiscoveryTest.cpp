@@ -145,10 +145,11 @@ TEST(ClockDiscovery, TheRateIsChosenAgainForEachClock) {
     EXPECT_EQ(found.outcome, ClockDiscovery::Outcome::NoneUsable);
     EXPECT_TRUE(none.tried.empty());
     EXPECT_EQ(describeDiscovery(found, 72000000),
-              "no clock tried gives the SWO rate within 3 %: measured 72 MHz; skipped for the "
-              "rate: 72 MHz, 36 MHz (core clock / 2), 18 MHz (core clock / 4)\n"
-              "  choose another --swo-rate, accept the closest with --force, or give the clock "
-              "the TPIU divides with --clock HZ\n");
+              "no clock tried gives the SWO rate within 3 %\n"
+              "  measured 72 MHz; skipped for the rate: 72 MHz, 36 MHz (core clock / 2), 18 MHz "
+              "(core clock / 4)\n"
+              "  choose another --swo-rate or accept the closest with --force,\n"
+              "  or give the clock the TPIU divides with --clock HZ\n");
     // --force tries them all the same.
     RateOptions forced = swoRate(30000000);
     forced.force = true;
@@ -176,23 +177,36 @@ TEST(ClockDiscovery, SaysWhatEachTrialFoundAndWhatWasKept) {
     ClockDiscovery found = script.run(clockCandidates(72000000, request.clockCandidates), request);
     EXPECT_EQ(script.reported,
               (std::vector<std::string>{
-                  "trace clock 72 MHz: the trace does not decode (13.9 % of 4096 bytes formed no "
-                  "packet)",
-                  "trace clock 36 MHz (core clock / 2): not confirmed: no trace arrived",
-                  "trace clock 18 MHz (core clock / 4): the trace does not decode (13.9 % of 4096 "
-                  "bytes formed no packet)",
-                  "trace clock 12 MHz (from --clock-candidates): the trace decodes (4096 bytes) "
-                  "[kept]"}));
+                  "trace clock 72 MHz: the bytes do not decode (13.9 % formed no packet)",
+                  "trace clock 36 MHz: not confirmed: no trace arrived",
+                  "trace clock 18 MHz: the bytes do not decode (13.9 % formed no packet)",
+                  "trace clock 12 MHz: 4096 bytes, and they decode [kept]"}));
     EXPECT_EQ(describeDiscovery(found, 72000000),
-              "using trace clock 12 MHz (from --clock-candidates), the first clock tried whose "
-              "trace decodes\n");
+              "using trace clock 12 MHz, from --clock-candidates\n");
+    script = Scripted{};
+    script.conditions = {{72000000, StreamCondition::Corrupt}};
+    EXPECT_EQ(describeDiscovery(script.run(clockCandidates(72000000, {}), request), 72000000),
+              "using trace clock 36 MHz, the core clock / 2\n");
+    // Confirmed at the first try, the trial's line says it all; silence leaves it unconfirmed.
+    script = Scripted{};
+    EXPECT_EQ(describeDiscovery(script.run(clockCandidates(72000000, {}), request), 72000000), "");
+    script.conditions = {{72000000, StreamCondition::NoTrace}};
+    EXPECT_EQ(describeDiscovery(script.run(clockCandidates(72000000, {}), request), 72000000),
+              "using trace clock 72 MHz, unconfirmed\n");
+    script.conditions = {{72000000, StreamCondition::Corrupt},
+                         {36000000, StreamCondition::Corrupt},
+                         {18000000, StreamCondition::Corrupt}};
+    EXPECT_EQ(describeDiscovery(script.run(clockCandidates(72000000, {}), request), 72000000),
+              "the trace decodes at none of the clocks tried\n"
+              "  measured 72 MHz; tried 72 MHz, 36 MHz (core clock / 2), 18 MHz (core clock / 4)\n"
+              "  give the clock the TPIU divides with --clock HZ\n");
 
     ClockTrial skipped;
     skipped.candidate = {18000000, CandidateOrigin::CoreDivided, 4};
     skipped.rate = *solvePrescaler(18000000, 7000000);
     EXPECT_EQ(describeTrial(skipped),
-              "trace clock 18 MHz (core clock / 4): skipped: no prescaler gives 7000000 bit/s "
-              "within 3 % (the closest is 6000000 bit/s (18000000 Hz / 3), error -14.286 %)");
+              "trace clock 18 MHz: skipped: no prescaler gives 7000000 bit/s within 3 % (the "
+              "closest is 6000000 bit/s (18000000 Hz / 3), error -14.286 %)");
 }
 
 }  // namespace

@@ -241,9 +241,9 @@ TEST_F(CommandsTest, WithoutAClockTheCaptureMeasuresItAndKeepsTheTrialsBytes) {
     EXPECT_EQ(
         err.str().find("dravik-swv: target clock: measured 72.000 MHz +- 0.01 %, using 72 MHz\n"
                        "dravik-swv: SWO rate 2000000 bit/s (72000000 Hz / 36), error +0.000 %\n"
-                       "dravik-swv: trace clock 72 MHz: the trace decodes (" +
+                       "dravik-swv: trace clock 72 MHz: " +
                        std::to_string(trace.size()) +
-                       " bytes); they begin the capture\n"
+                       " bytes, and they decode\n"
                        "captured " +
                        std::to_string(trace.size()) + " bytes in "),
         0u)

@@ -132,18 +132,17 @@ ClockDiscovery discoverTraceClock(const std::vector<ClockCandidate>& candidates,
 }
 
 std::string describeTrial(const ClockTrial& trial) {
-    const std::string head = "trace clock " + describeCandidate(trial.candidate) + ": ";
+    const std::string head = "trace clock " + clock::formatHz(trial.candidate.hz) + ": ";
     const StreamTally& span = trial.verdict.span;
     switch (trial.judgement) {
         case TrialJudgement::Skipped:
             return head + "skipped: no prescaler gives " + std::to_string(trial.rate.requestedBps) +
                    " bit/s within 3 % (the closest is " + describeRate(trial.rate) + ")";
         case TrialJudgement::Decodes:
-            return head + "the trace decodes (" + std::to_string(span.bytes) + " bytes)";
+            return head + std::to_string(span.bytes) + " bytes, and they decode";
         case TrialJudgement::Corrupt:
-            return head + "the trace does not decode (" +
-                   percentOf(span.undecodableBytes, span.bytes) + " of " +
-                   std::to_string(span.bytes) + " bytes formed no packet)";
+            return head + "the bytes do not decode (" +
+                   percentOf(span.undecodableBytes, span.bytes) + " formed no packet)";
         case TrialJudgement::Inconclusive:
             return head + "not confirmed: " + describeVerdict(trial.verdict);
     }
@@ -168,25 +167,31 @@ std::string describeClocksTried(const ClockDiscovery& discovery, uint32_t coreHz
 
 std::string describeDiscovery(const ClockDiscovery& discovery, uint32_t coreHz) {
     using Outcome = ClockDiscovery::Outcome;
+    const std::string give = "  give the clock the TPIU divides with --clock HZ\n";
     switch (discovery.outcome) {
         case Outcome::Confirmed:
-            if (discovery.trials.size() == 1) {
-                return {};
+        case Outcome::Unconfirmed: {
+            const ClockCandidate& kept = discovery.keptTrial().candidate;
+            std::string text = "using trace clock " + clock::formatHz(kept.hz);
+            if (kept.origin == CandidateOrigin::CoreDivided) {
+                text += ", the core clock / " + std::to_string(kept.divisor);
+            } else if (kept.origin == CandidateOrigin::Listed) {
+                text += ", from --clock-candidates";
             }
-            return "using trace clock " + describeCandidate(discovery.keptTrial().candidate) +
-                   ", the first clock tried whose trace decodes\n";
-        case Outcome::Unconfirmed:
-            return "using trace clock " + describeCandidate(discovery.keptTrial().candidate) +
-                   " unconfirmed\n";
+            if (discovery.outcome == Outcome::Unconfirmed) {
+                return text + ", unconfirmed\n";
+            }
+            // A clock confirmed at the first try needs no more words than its trial's.
+            return discovery.trials.size() == 1 ? std::string() : text + "\n";
+        }
         case Outcome::NoneDecodes:
-            return "the trace decodes at none of the clocks tried: " +
-                   describeClocksTried(discovery, coreHz) +
-                   "\n  give the clock the TPIU divides with --clock HZ\n";
+            return "the trace decodes at none of the clocks tried\n  " +
+                   describeClocksTried(discovery, coreHz) + "\n" + give;
         case Outcome::NoneUsable:
-            return "no clock tried gives the SWO rate within 3 %: " +
+            return "no clock tried gives the SWO rate within 3 %\n  " +
                    describeClocksTried(discovery, coreHz) +
-                   "\n  choose another --swo-rate, accept the closest with --force, or give the "
-                   "clock the TPIU divides with --clock HZ\n";
+                   "\n  choose another --swo-rate or accept the closest with --force,\n  or give "
+                   "the clock the TPIU divides with --clock HZ\n";
         case Outcome::Aborted:
             break;
     }

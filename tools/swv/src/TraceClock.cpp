@@ -67,13 +67,13 @@ TraceClockSearch findTraceClock(ToolEnvironment& env, ProbeSession& session,
         return search.listening->verdict;
     };
     auto report = [&](const ClockTrial& trial) {
-        std::string line = "dravik-swv: " + describeTrial(trial);
-        const bool heard = trial.verdict.span.bytes != 0;
-        if (capturing && heard) {
-            // The kept trial is the capture's beginning: the receiver runs on from it.
-            line += trial.kept ? "; they begin the capture" : "; left out of the capture";
+        std::string text = "dravik-swv: " + describeTrial(trial) + "\n";
+        // The kept trial begins the capture (the receiver runs on from it); the others' bytes
+        // were read at another rate than the capture's.
+        if (capturing && !trial.kept && trial.verdict.span.bytes != 0) {
+            text += "  they are not part of the capture\n";
         }
-        env.message(line + "\n");
+        env.message(text);
     };
     search.discovery = discoverTraceClock(clockCandidates(coreHz, options.clockCandidates), options,
                                           runTrial, report);
