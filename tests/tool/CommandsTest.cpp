@@ -31,11 +31,6 @@ class CommandsTest : public testing::Test {
     }
 
     int run(std::vector<std::string> args) {
-        args.insert(args.begin(), "dravik-swv");
-        std::vector<const char*> argv;
-        for (const std::string& arg : args) {
-            argv.push_back(arg.c_str());
-        }
         out.str("");
         err.str("");
         ToolEnvironment env(api, out, err, clock);
@@ -44,7 +39,7 @@ class CommandsTest : public testing::Test {
         env.errIsTerminal = errIsTerminal;
         env.outIsTerminal = outIsTerminal;
         env.outputGone = outputGone;
-        return runTool(env, static_cast<int>(argv.size()), argv.data());
+        return test::runToolWith(env, std::move(args));
     }
 
     // The calls that reached the probe side, without the copy-out calls and polls.

@@ -13,7 +13,6 @@
 #include "LibraryTraceInterface.h"
 #include "ToolTestSupport.h"
 #include "dravik/swv/RecordingReader.h"
-#include "dravik/swv/Tool.h"
 
 namespace dravik::swv {
 namespace {
@@ -30,11 +29,6 @@ class MeasuredClockTest : public testing::Test {
             (target.empty() ? "" : ", " + target) + "}}]}";
         const std::string error = sim::bench().configureFromJson(description);
         EXPECT_EQ(error, "");
-        args.insert(args.begin(), "dravik-swv");
-        std::vector<const char*> argv;
-        for (const std::string& arg : args) {
-            argv.push_back(arg.c_str());
-        }
         out.str("");
         err.str("");
         LibraryTraceInterface api;
@@ -42,7 +36,7 @@ class MeasuredClockTest : public testing::Test {
         dravik::test::ManualBenchClock benchTime;
         ToolEnvironment env(api, out, err, clock);
         env.cycleCounterClock = &benchTime;
-        return runTool(env, static_cast<int>(argv.size()), argv.data());
+        return test::runToolWith(env, std::move(args));
     }
 
     void TearDown() override { sim::bench().reset(); }

@@ -13,6 +13,7 @@
 
 #include "DravikTrace.h"
 #include "dravik/clock/TargetRegisters.h"
+#include "dravik/swv/Tool.h"
 
 namespace dravik::swv::test {
 
@@ -64,6 +65,15 @@ ItmStream& ItmStream::sync() {
 ItmStream& ItmStream::raw(const Bytes& bytes) {
     bytes_.insert(bytes_.end(), bytes.begin(), bytes.end());
     return *this;
+}
+
+int runToolWith(ToolEnvironment& env, std::vector<std::string> args) {
+    args.insert(args.begin(), "dravik-swv");
+    std::vector<const char*> argv;
+    for (const std::string& arg : args) {
+        argv.push_back(arg.c_str());
+    }
+    return runTool(env, static_cast<int>(argv.size()), argv.data());
 }
 
 void expectBenchLines(const std::string& out) {

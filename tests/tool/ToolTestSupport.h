@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "dravik/swv/Clock.h"
+#include "dravik/swv/Commands.h"
 #include "dravik/swv/TraceInterface.h"
 
 namespace dravik::swv::test {
@@ -39,6 +40,9 @@ class ItmStream {
   private:
     Bytes bytes_;
 };
+
+// dravik-swv with these arguments (without the program's name), in this process.
+int runToolWith(ToolEnvironment& env, std::vector<std::string> args);
 
 // Each iteration of the bench's default program prints "line N" on port 0 and N on port 1: both
 // sequences must be there and run without a gap.

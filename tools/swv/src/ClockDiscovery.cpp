@@ -1,7 +1,6 @@
 #include "dravik/swv/ClockDiscovery.h"
 
 #include <algorithm>
-#include <cstdio>
 
 #include "dravik/clock/ClockReport.h"
 
@@ -11,14 +10,6 @@ namespace {
 
 // Parts that divide the clock before the TPIU divide it by these.
 constexpr unsigned kCoreDivisors[] = {2, 4};
-
-std::string percentOf(uint64_t part, uint64_t whole) {
-    char text[32];
-    std::snprintf(
-        text, sizeof text, "%.1f %%",
-        whole == 0 ? 0.0 : 100.0 * static_cast<double>(part) / static_cast<double>(whole));
-    return text;
-}
 
 RateChoice rateAt(uint32_t clockHz, const RateOptions& request) {
     if (request.prescaler) {
@@ -141,8 +132,8 @@ std::string describeTrial(const ClockTrial& trial) {
         case TrialJudgement::Decodes:
             return head + std::to_string(span.bytes) + " bytes, and they decode";
         case TrialJudgement::Corrupt:
-            return head + "the bytes do not decode (" +
-                   percentOf(span.undecodableBytes, span.bytes) + " formed no packet)";
+            return head + "the bytes do not decode (" + undecodableShare(span) +
+                   " formed no packet)";
         case TrialJudgement::Inconclusive:
             return head + "not confirmed: " + describeVerdict(trial.verdict);
     }

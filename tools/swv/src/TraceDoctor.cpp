@@ -194,14 +194,6 @@ void explainTpiu(const TraceRegisters& r, const TraceExpectations& e,
     }
 }
 
-std::string percentOf(uint64_t part, uint64_t whole) {
-    char text[32];
-    std::snprintf(
-        text, sizeof text, "%.1f %%",
-        whole == 0 ? 0.0 : 100.0 * static_cast<double>(part) / static_cast<double>(whole));
-    return text;
-}
-
 }  // namespace
 
 Finding explainListening(const HealthVerdict& verdict, double seconds, uint64_t packets,
@@ -225,8 +217,7 @@ Finding explainListening(const HealthVerdict& verdict, double seconds, uint64_t 
         case StreamCondition::Corrupt:
             return {
                 Severity::Blocking,
-                std::string("the trace does not decode: ") +
-                    percentOf(span.undecodableBytes, span.bytes) +
+                std::string("the trace does not decode: ") + undecodableShare(span) +
                     " of the bytes formed no packet and " + std::to_string(span.unexpectedPackets) +
                     " packets came on ports not enabled (" + bytes + " " + heard + ")",
                 "the SWO rate or encoding is wrong: --clock must be the clock the TPIU divides" +
