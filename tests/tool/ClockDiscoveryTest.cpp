@@ -127,7 +127,7 @@ TEST(ClockDiscovery, AFailedTrialEndsTheSearch) {
     const ClockDiscovery found = script.run(clockCandidates(72000000, {}), swoRate(2000000));
     EXPECT_EQ(found.outcome, ClockDiscovery::Outcome::Aborted);
     EXPECT_EQ(script.tried, (std::vector<std::string>{"72000000/36", "36000000/18"}));
-    EXPECT_EQ(describeDiscovery(found, 72000000), "");
+    EXPECT_EQ(describeDiscovery(found), "");
 }
 
 TEST(ClockDiscovery, TheRateIsChosenAgainForEachClock) {
@@ -144,10 +144,10 @@ TEST(ClockDiscovery, TheRateIsChosenAgainForEachClock) {
     found = none.run(clockCandidates(72000000, {}), swoRate(30000000));
     EXPECT_EQ(found.outcome, ClockDiscovery::Outcome::NoneUsable);
     EXPECT_TRUE(none.tried.empty());
-    EXPECT_EQ(describeDiscovery(found, 72000000),
+    EXPECT_EQ(describeDiscovery(found),
               "no clock tried gives the SWO rate within 3 %\n"
-              "  measured 72 MHz; skipped for the rate: 72 MHz, 36 MHz (core clock / 2), 18 MHz "
-              "(core clock / 4)\n"
+              "  skipped for the rate: the measured 72 MHz, 36 MHz (core clock / 2), 18 MHz (core "
+              "clock / 4)\n"
               "  choose another --swo-rate or accept the closest with --force,\n"
               "  or give the clock the TPIU divides with --clock HZ\n");
     // --force tries them all the same.
@@ -175,30 +175,28 @@ TEST(ClockDiscovery, SaysWhatEachTrialFoundAndWhatWasKept) {
     RateOptions request = swoRate(6000000);
     request.clockCandidates = {12000000};
     ClockDiscovery found = script.run(clockCandidates(72000000, request.clockCandidates), request);
-    EXPECT_EQ(script.reported,
-              (std::vector<std::string>{
-                  "trace clock 72 MHz: the bytes do not decode (13.9 % formed no packet)",
-                  "trace clock 36 MHz: not confirmed: no trace arrived",
-                  "trace clock 18 MHz: the bytes do not decode (13.9 % formed no packet)",
-                  "trace clock 12 MHz: 4096 bytes, and they decode [kept]"}));
-    EXPECT_EQ(describeDiscovery(found, 72000000),
-              "using trace clock 12 MHz, from --clock-candidates\n");
+    EXPECT_EQ(script.reported, (std::vector<std::string>{
+                                   "trace clock 72 MHz: does not decode (13.9 % formed no packet)",
+                                   "trace clock 36 MHz: not confirmed: no trace arrived",
+                                   "trace clock 18 MHz: does not decode (13.9 % formed no packet)",
+                                   "trace clock 12 MHz: 4096 bytes, and they decode [kept]"}));
+    EXPECT_EQ(describeDiscovery(found), "using trace clock 12 MHz, from --clock-candidates\n");
     script = Scripted{};
     script.conditions = {{72000000, StreamCondition::Corrupt}};
-    EXPECT_EQ(describeDiscovery(script.run(clockCandidates(72000000, {}), request), 72000000),
+    EXPECT_EQ(describeDiscovery(script.run(clockCandidates(72000000, {}), request)),
               "using trace clock 36 MHz, the core clock / 2\n");
     // Confirmed at the first try, the trial's line says it all; silence leaves it unconfirmed.
     script = Scripted{};
-    EXPECT_EQ(describeDiscovery(script.run(clockCandidates(72000000, {}), request), 72000000), "");
+    EXPECT_EQ(describeDiscovery(script.run(clockCandidates(72000000, {}), request)), "");
     script.conditions = {{72000000, StreamCondition::NoTrace}};
-    EXPECT_EQ(describeDiscovery(script.run(clockCandidates(72000000, {}), request), 72000000),
+    EXPECT_EQ(describeDiscovery(script.run(clockCandidates(72000000, {}), request)),
               "using trace clock 72 MHz, unconfirmed\n");
     script.conditions = {{72000000, StreamCondition::Corrupt},
                          {36000000, StreamCondition::Corrupt},
                          {18000000, StreamCondition::Corrupt}};
-    EXPECT_EQ(describeDiscovery(script.run(clockCandidates(72000000, {}), request), 72000000),
+    EXPECT_EQ(describeDiscovery(script.run(clockCandidates(72000000, {}), request)),
               "the trace decodes at none of the clocks tried\n"
-              "  measured 72 MHz; tried 72 MHz, 36 MHz (core clock / 2), 18 MHz (core clock / 4)\n"
+              "  tried the measured 72 MHz, 36 MHz (core clock / 2), 18 MHz (core clock / 4)\n"
               "  give the clock the TPIU divides with --clock HZ\n");
 
     ClockTrial skipped;

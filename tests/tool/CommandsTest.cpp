@@ -314,6 +314,18 @@ TEST_F(CommandsTest, WithoutAClockACaptureThatCannotMeasureItSaysToGiveIt) {
     }
 }
 
+TEST_F(CommandsTest, ACtrlCWhileTheClockIsSoughtEndsBeforeAnyCapture) {
+    stopRequests = 1;
+    EXPECT_EQ(run({"capture", "--swo-rate", "2000000"}), kExitFailure);
+    EXPECT_NE(err.str().find("dravik-swv: stopped before the trace clock was found\n"),
+              std::string::npos)
+        << err.str();
+    EXPECT_EQ(err.str().find("captured"), std::string::npos) << err.str();
+    EXPECT_EQ(api.countCalls("DravikSetupDevice"), 1u);
+    EXPECT_EQ(api.countCalls("DravikStopSWVRead"), 1u);
+    EXPECT_TRUE(api.closed());
+}
+
 TEST_F(CommandsTest, CaptureStopsOnRequest) {
     stopRequests = 1;  // as after Ctrl-C
     EXPECT_EQ(run({"capture", "--clock", "72000000", "--swo-rate", "2000000"}), 0);

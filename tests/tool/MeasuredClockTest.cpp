@@ -77,7 +77,7 @@ TEST_F(MeasuredClockTest, ATpiuAtHalfTheCoreClockIsFoundOnTheTrace) {
     const std::string text = err.str();
     for (const char* line : {
              "dravik-swv: SWO rate 2000000 bit/s (72000000 Hz / 36), error +0.000 %\n"
-             "dravik-swv: trace clock 72 MHz: the bytes do not decode (",
+             "dravik-swv: trace clock 72 MHz: does not decode (",
              " formed no packet)\n"
              "  they are not part of the capture\n"
              "dravik-swv: SWO rate 2000000 bit/s (36000000 Hz / 18), error +0.000 %\n"

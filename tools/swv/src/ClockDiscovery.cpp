@@ -132,31 +132,33 @@ std::string describeTrial(const ClockTrial& trial) {
         case TrialJudgement::Decodes:
             return head + std::to_string(span.bytes) + " bytes, and they decode";
         case TrialJudgement::Corrupt:
-            return head + "the bytes do not decode (" + undecodableShare(span) +
-                   " formed no packet)";
+            return head + "does not decode (" + undecodableShare(span) + " formed no packet)";
         case TrialJudgement::Inconclusive:
             return head + "not confirmed: " + describeVerdict(trial.verdict);
     }
     return head;
 }
 
-std::string describeClocksTried(const ClockDiscovery& discovery, uint32_t coreHz) {
+std::string describeClocksTried(const ClockDiscovery& discovery) {
     std::vector<std::string> tried, skipped;
     for (const ClockTrial& trial : discovery.trials) {
-        (trial.judgement == TrialJudgement::Skipped ? skipped : tried)
-            .push_back(describeCandidate(trial.candidate));
+        const std::string clock = trial.candidate.origin == CandidateOrigin::Measured
+                                      ? "the measured " + describeCandidate(trial.candidate)
+                                      : describeCandidate(trial.candidate);
+        (trial.judgement == TrialJudgement::Skipped ? skipped : tried).push_back(clock);
     }
-    std::string text = "measured " + clock::formatHz(coreHz);
+    std::string text;
     if (!tried.empty()) {
-        text += "; tried " + joined(tried);
+        text = "tried " + joined(tried);
     }
     if (!skipped.empty()) {
-        text += "; skipped for the rate: " + joined(skipped);
+        text +=
+            (text.empty() ? "" : "; ") + std::string("skipped for the rate: ") + joined(skipped);
     }
     return text;
 }
 
-std::string describeDiscovery(const ClockDiscovery& discovery, uint32_t coreHz) {
+std::string describeDiscovery(const ClockDiscovery& discovery) {
     using Outcome = ClockDiscovery::Outcome;
     const std::string give = "  give the clock the TPIU divides with --clock HZ\n";
     switch (discovery.outcome) {
@@ -177,10 +179,10 @@ std::string describeDiscovery(const ClockDiscovery& discovery, uint32_t coreHz) 
         }
         case Outcome::NoneDecodes:
             return "the trace decodes at none of the clocks tried\n  " +
-                   describeClocksTried(discovery, coreHz) + "\n" + give;
+                   describeClocksTried(discovery) + "\n" + give;
         case Outcome::NoneUsable:
             return "no clock tried gives the SWO rate within 3 %\n  " +
-                   describeClocksTried(discovery, coreHz) +
+                   describeClocksTried(discovery) +
                    "\n  choose another --swo-rate or accept the closest with --force,\n  or give "
                    "the clock the TPIU divides with --clock HZ\n";
         case Outcome::Aborted:

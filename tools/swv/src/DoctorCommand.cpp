@@ -124,7 +124,7 @@ std::optional<DoctorSetup> setUp(ToolEnvironment& env, ProbeSession& session,
              std::string(found.outcome == ClockDiscovery::Outcome::NoneUsable
                              ? "no clock tried gives the SWO rate within 3 %: "
                              : "the trace decodes at none of the clocks tried: ") +
-                 describeClocksTried(found, measured.usedHz),
+                 describeClocksTried(found),
              "give the clock the TPIU divides with --clock HZ"});
     }
     return done;

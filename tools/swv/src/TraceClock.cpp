@@ -64,6 +64,11 @@ TraceClockSearch findTraceClock(ToolEnvironment& env, ProbeSession& session,
         if (!search.listening) {
             return std::nullopt;
         }
+        // A listen cut short by Ctrl-C proves nothing, and the user wants to stop.
+        if (env.stopRequested()) {
+            env.message("dravik-swv: stopped before the trace clock was found\n");
+            return std::nullopt;
+        }
         return search.listening->verdict;
     };
     auto report = [&](const ClockTrial& trial) {
@@ -77,7 +82,7 @@ TraceClockSearch findTraceClock(ToolEnvironment& env, ProbeSession& session,
     };
     search.discovery = discoverTraceClock(clockCandidates(coreHz, options.clockCandidates), options,
                                           runTrial, report);
-    const std::string outcome = describeDiscovery(search.discovery, coreHz);
+    const std::string outcome = describeDiscovery(search.discovery);
     if (!outcome.empty()) {
         env.message("dravik-swv: " + outcome);
     }

@@ -94,18 +94,18 @@ ClockDiscovery discoverTraceClock(const std::vector<ClockCandidate>& candidates,
 // One line per trial, without "dravik-swv: " or a newline (short: the rate line before it shows
 // the clock's divider):
 //   "trace clock 48 MHz: 4096 bytes, and they decode"
-//   "trace clock 72 MHz: the bytes do not decode (13.9 % formed no packet)"
+//   "trace clock 72 MHz: does not decode (13.9 % formed no packet)"
 //   "trace clock 48 MHz: not confirmed: no trace arrived"
 //   "trace clock 12 MHz: skipped: no prescaler gives 2000000 bit/s within 3 % (the closest ...)"
 std::string describeTrial(const ClockTrial& trial);
 
-// "measured 72 MHz; tried 72 MHz, 36 MHz (core clock / 2); skipped for the rate: 18 MHz (core
-// clock / 4)": what a search that kept nothing went through.
-std::string describeClocksTried(const ClockDiscovery& discovery, uint32_t coreHz);
+// "tried the measured 72 MHz, 36 MHz (core clock / 2); skipped for the rate: 18 MHz (core clock
+// / 4)": what a search that kept nothing went through.
+std::string describeClocksTried(const ClockDiscovery& discovery);
 
 // What was decided, for the user, after the trials' lines: "using trace clock 36 MHz, the core
 // clock / 2\n"; nothing for a clock confirmed at the first try; for a failure, what was measured,
 // what was tried and what to do (the lines after the first start with two spaces).
-std::string describeDiscovery(const ClockDiscovery& discovery, uint32_t coreHz);
+std::string describeDiscovery(const ClockDiscovery& discovery);
 
 }  // namespace dravik::swv
