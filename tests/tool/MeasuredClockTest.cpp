@@ -121,6 +121,23 @@ TEST_F(MeasuredClockTest, AClockThatCannotBeMeasuredIsAskedFor) {
     }
 }
 
+TEST_F(MeasuredClockTest, DoctorFindsTheTraceClockAndExplainsTheSetupMadeForIt) {
+    EXPECT_EQ(run(R"("traceClockHz": 36000000)", {"doctor", "--swo-rate", "2000000"}), 0)
+        << out.str() << err.str();
+    EXPECT_NE(err.str().find("dravik-swv: using trace clock 36 MHz, the core clock / 2\n"),
+              std::string::npos)
+        << err.str();
+    // The kept trial's listening is the doctor's.
+    EXPECT_NE(out.str().find("TPIU_ACPR  0x00000011  prescaler 18 (2000000 bit/s from 36000000 "
+                             "Hz)\n"),
+              std::string::npos)
+        << out.str();
+    EXPECT_TRUE(std::regex_search(
+        out.str(), std::regex("\nnote: listened for [0-9.]+ s: [0-9]+ bytes, [0-9]+ packets, and "
+                              "they decode\nnothing found that would keep trace from arriving\n$")))
+        << out.str();
+}
+
 TEST_F(MeasuredClockTest, DoctorComparesAGivenClockWithTheCore) {
     EXPECT_EQ(run("", {"doctor", "--clock", "48000000", "--swo-rate", "2000000"}), 1);
     EXPECT_NE(out.str().find("warning: you gave 48 MHz; the core runs at 72.0 MHz\n"),

@@ -72,7 +72,8 @@ std::string describeRow(const RegisterRow& row, uint32_t value, uint32_t clockHz
 // What setting the trace up found before the registers are read back.
 struct DoctorSetup {
     std::optional<RateChoice> rate;  // of the last setup made
-    bool traceRunning = false;       // that setup succeeded
+    // The trace still to be listened to: the given clock's setup succeeded.
+    bool listen = false;
     std::optional<Listening> heard;  // the kept clock's trial, when the clock was found
     std::vector<Finding> clockFindings;
 };
@@ -101,10 +102,13 @@ std::optional<DoctorSetup> setUp(ToolEnvironment& env, ProbeSession& session,
     if (given) {
         done.rate = given;
         // A failed setup is what the read-back is there to explain.
-        done.traceRunning = setUpTrace(session, *given, request).has_value();
+        done.listen = setUpTrace(session, *given, request).has_value();
         return done;
     }
     if (!measured.usable()) {
+        env.message(
+            "dravik-swv: no trace setup (no clock to set it up for): the registers as the "
+            "connection left them\n");
         return done;
     }
     TraceClockSearch search =
@@ -115,7 +119,7 @@ std::optional<DoctorSetup> setUp(ToolEnvironment& env, ProbeSession& session,
             done.rate = trial.rate;
         }
     }
-    done.traceRunning = search.setup.has_value();
+    // The trials listened already: the kept one's verdict is the doctor's.
     if (found.kept()) {
         done.heard = std::move(search.listening);
     } else if (found.outcome != ClockDiscovery::Outcome::Aborted) {
@@ -191,10 +195,10 @@ int runDoctor(ToolEnvironment& env, const DoctorOptions& options) {
     std::vector<Finding> findings = explainTraceRegisters(registers, expected);
     findings.insert(findings.end(), done.clockFindings.begin(), done.clockFindings.end());
     // The registers can all look right with a wrong --clock: only the trace itself tells.
-    if (done.traceRunning && !done.heard) {
+    if (done.listen) {
         done.heard = listenToTrace(env, session, *done.rate, options.stimulusMask, false);
     }
-    if (done.traceRunning && done.heard) {
+    if (done.heard) {
         findings.push_back(explainListening(done.heard->verdict, done.heard->seconds,
                                             done.heard->packets, clockHz));
     }
