@@ -53,6 +53,36 @@ ItmStream& ItmStream::timestamp(unsigned delta) {
     return *this;
 }
 
+ItmStream& ItmStream::localTimestamp(uint32_t delta) {
+    if (delta >= 1 && delta <= 6) {
+        return timestamp(delta);
+    }
+    bytes_.push_back(0xC0);
+    do {
+        const auto low = static_cast<uint8_t>(delta & 0x7F);
+        delta >>= 7;
+        bytes_.push_back(delta != 0 ? static_cast<uint8_t>(low | 0x80) : low);
+    } while (delta != 0);
+    return *this;
+}
+
+ItmStream& ItmStream::pcSample(uint32_t pc) {
+    bytes_.push_back(0x17);
+    for (unsigned i = 0; i < 4; ++i) {
+        bytes_.push_back(static_cast<uint8_t>(pc >> (8 * i)));
+    }
+    return *this;
+}
+
+ItmStream& ItmStream::sleepSample() {
+    return raw({0x15, 0x00});
+}
+
+ItmStream& ItmStream::exception(unsigned number, unsigned function) {
+    return raw({0x0E, static_cast<uint8_t>(number),
+                static_cast<uint8_t>(((number >> 8) & 1) | (function << 4))});
+}
+
 ItmStream& ItmStream::overflow() {
     bytes_.push_back(0x70);
     return *this;

@@ -32,6 +32,13 @@ class ItmStream {
     ItmStream& text(unsigned port, const std::string& text);
     // A one-byte local timestamp (delta 1..6).
     ItmStream& timestamp(unsigned delta);
+    // A local timestamp of any delta (the one-byte form for 1..6).
+    ItmStream& localTimestamp(uint32_t delta);
+    // DWT packets: a periodic PC sample, one taken asleep, an exception trace (function 1
+    // entered, 2 exited, 3 returned).
+    ItmStream& pcSample(uint32_t pc);
+    ItmStream& sleepSample();
+    ItmStream& exception(unsigned number, unsigned function);
     ItmStream& overflow();
     ItmStream& sync();
     ItmStream& raw(const Bytes& bytes);

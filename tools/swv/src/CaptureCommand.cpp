@@ -11,6 +11,7 @@
 #include "dravik/swv/CaptureStatus.h"
 #include "dravik/swv/ChunkQueue.h"
 #include "dravik/swv/Commands.h"
+#include "dravik/swv/DwtSetup.h"
 #include "dravik/swv/HealthWarning.h"
 #include "dravik/swv/OutputFiles.h"
 #include "dravik/swv/ProbeSession.h"
@@ -105,12 +106,19 @@ StatusSnapshot captureStatus(const TracePipeline& pipeline, const DrainCounters&
 
 }  // namespace
 
-int runCapture(ToolEnvironment& env, const CaptureOptions& options) {
-    // A given clock is checked before anything is touched; a measured one once the target runs.
+int runCapture(ToolEnvironment& env, const CaptureOptions& options, CaptureObserver* observer) {
+    // A given clock is checked before anything is touched, with the DWT trace it must carry; a
+    // measured one once the target runs.
     std::optional<RateChoice> given;
+    std::optional<DwtPlan> dwt;
     if (!options.rate.measureClock()) {
         given = chooseRate(env, options.rate);
         if (!given) {
+            return kExitUsage;
+        }
+        // Before the probe is touched: a sampling rate the line cannot carry is refused here.
+        dwt = planDwtTrace(env, *given, options.dwt, options.timestamps);
+        if (!dwt) {
             return kExitUsage;
         }
     }
@@ -133,12 +141,42 @@ int runCapture(ToolEnvironment& env, const CaptureOptions& options) {
     if (!serial || !session.select(*serial, options.selection)) {
         return kExitFailure;
     }
-    const std::optional<TraceStart> start = startTrace(
-        session, options.rate,
-        TraceRequest{options.stimulusMask, options.mode, options.timestamps, !options.noSync},
-        given);
-    if (!start) {
-        return kExitFailure;
+    const TraceRequest request{options.stimulusMask, options.mode, options.timestamps,
+                               !options.noSync};
+    std::optional<TraceStart> start;
+    if (given) {
+        std::optional<SetupResult> setup = setUpTrace(session, *given, request);
+        if (!setup) {
+            return kExitFailure;
+        }
+        if (dwt->any()) {
+            const std::optional<uint32_t> tcr = setUpDwtTrace(session, *dwt);
+            if (!tcr) {
+                return kExitFailure;
+            }
+            setup->itmTcr = tcr;
+        }
+        if (!session.runTarget()) {
+            return kExitFailure;
+        }
+        start = TraceStart{*given, *setup, std::nullopt, 0};
+    } else {
+        start = startAtMeasuredClock(session, options.rate, request);
+        if (!start) {
+            return kExitFailure;
+        }
+        // The clock found is the one the DWT trace is planned for; it joins the running trace.
+        dwt = planDwtTrace(env, start->rate, options.dwt, options.timestamps);
+        if (!dwt) {
+            return kExitFailure;
+        }
+        if (dwt->any()) {
+            const std::optional<uint32_t> tcr = setUpDwtTrace(session, *dwt);
+            if (!tcr) {
+                return kExitFailure;
+            }
+            start->setup.itmTcr = tcr;
+        }
     }
     // From here on the clock is the one the trace runs at, given or found: the recording, the
     // timestamps and the advice all take it from here.
@@ -165,6 +203,9 @@ int runCapture(ToolEnvironment& env, const CaptureOptions& options) {
     TracePipeline pipeline(
         pipelineConfig(options.output, portFiles, options.stimulusMask, timestampHz), &env.out);
 
+    if (observer != nullptr) {
+        observer->start(timestampHz);
+    }
     // With a trial, the capture began with it: host times and --duration count from there.
     const uint64_t startUs = start->trial ? start->trial->startUs : env.clock.nowUs();
     ChunkQueue queue(env.queueChunks, TraceDrain::kReadBufferBytes);
@@ -187,9 +228,11 @@ int runCapture(ToolEnvironment& env, const CaptureOptions& options) {
     bool failed = false;
     bool readerGone = false;  // the reader of standard output went away (`| head`)
     uint64_t lastTimeUs = 0;
+    uint64_t stopUs = 0;
     auto stopOnce = [&] {
         if (!stopping) {
             stopping = true;
+            stopUs = env.clock.nowUs();
             drain.requestStop();
         }
     };
@@ -223,6 +266,18 @@ int runCapture(ToolEnvironment& env, const CaptureOptions& options) {
         status.redraw();
     };
 
+    // The observer writes to standard output too: its failure ends the capture as the
+    // display's does.
+    auto observerFailed = [&] {
+        observer = nullptr;
+        if (env.outputGone && env.outputGone()) {
+            readerGone = true;
+            stopOnce();
+        } else if (!failed) {
+            fail("dravik-swv: cannot write to standard output\n");
+        }
+    };
+
     // The trial's reads go first, to the recordings and the display alike, as the drainer would
     // have handed them on: the receiver ran on between them and the first poll, so nothing is
     // missing in between.
@@ -232,10 +287,16 @@ int runCapture(ToolEnvironment& env, const CaptureOptions& options) {
             if (read.gap == GapCause::None) {
                 recordings.data(read.timeUs, read.bytes.data(), read.bytes.size());
                 pipeline.data(read.bytes.data(), read.bytes.size(), read.timeUs);
+                if (observer != nullptr) {
+                    observer->data(read.bytes.data(), read.bytes.size(), read.timeUs);
+                }
                 trialCounts.bytes += read.bytes.size();
             } else {
                 recordings.gap(read.timeUs, read.gap);
                 pipeline.gap(read.gap, 0, read.timeUs);
+                if (observer != nullptr) {
+                    observer->gap(read.gap, read.timeUs);
+                }
                 ++trialCounts.probeDrops;
             }
         }
@@ -264,10 +325,16 @@ int runCapture(ToolEnvironment& env, const CaptureOptions& options) {
                     gap.cause == GapCause::QueueFull ? (gap.count ? 1 : 0) : gap.count;
                 for (uint64_t i = 0; i < markers; ++i) {
                     pipeline.gap(gap.cause, gap.lost, lossTime);
+                    if (observer != nullptr) {
+                        observer->gap(gap.cause, lossTime);
+                    }
                 }
             }
             if (!chunk->bytes.empty()) {
                 pipeline.data(chunk->bytes.data(), chunk->bytes.size(), chunk->timeUs);
+                if (observer != nullptr) {
+                    observer->data(chunk->bytes.data(), chunk->bytes.size(), chunk->timeUs);
+                }
             }
             queue.recycle(std::move(chunk));
             present();
@@ -276,6 +343,9 @@ int runCapture(ToolEnvironment& env, const CaptureOptions& options) {
         }
 
         const uint64_t now = env.clock.nowUs();
+        if (observer != nullptr && !observer->tick(now - startUs)) {
+            observerFailed();
+        }
         if (std::optional<CallFailure> readFailure = drain.takeFirstReadFailure()) {
             status.clear();
             env.message(formatCallFailure(*readFailure));
@@ -309,6 +379,9 @@ int runCapture(ToolEnvironment& env, const CaptureOptions& options) {
         fail("dravik-swv: cannot write to " + pipeline.failedStream() + "\n");
     }
     const uint64_t endUs = env.clock.nowUs();
+    if (observer != nullptr && !observer->finish((stopping ? stopUs : endUs) - startUs)) {
+        observerFailed();
+    }
     if (!recordings.finish(std::max(lastTimeUs, endUs - startUs)) && !failed) {
         fail("dravik-swv: " + recordings.error() + "\n");
     }

@@ -89,20 +89,10 @@ TraceClockSearch findTraceClock(ToolEnvironment& env, ProbeSession& session,
     return search;
 }
 
-std::optional<TraceStart> startTrace(ProbeSession& session, const RateOptions& options,
-                                     const TraceRequest& request,
-                                     const std::optional<RateChoice>& given) {
+std::optional<TraceStart> startAtMeasuredClock(ProbeSession& session, const RateOptions& options,
+                                               const TraceRequest& request) {
     ToolEnvironment& env = session.env();
     TraceStart start;
-    if (given) {
-        const std::optional<SetupResult> setup = setUpTrace(session, *given, request);
-        if (!setup || !session.runTarget()) {
-            return std::nullopt;
-        }
-        start.rate = *given;
-        start.setup = *setup;
-        return start;
-    }
     // The cycle counter counts only while the core runs.
     if (!session.runTarget()) {
         return std::nullopt;

@@ -1,5 +1,6 @@
 // dravik-swv: SWV/SWO trace capture through a Dravik probe.
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -13,12 +14,29 @@
 namespace {
 
 std::atomic<int> g_stopRequests{0};
+std::atomic<bool> g_screenActive{false};
 
-// The first Ctrl-C stops the capture cleanly; a second one ends the process at once.
+// The first Ctrl-C stops the capture cleanly; a second one ends the process at once, giving the
+// terminal its own screen back if a full-screen view has it.
 void onStopSignal(int) {
     if (g_stopRequests.fetch_add(1) > 0) {
+        if (g_screenActive.load()) {
+            static const char kRestore[] = "\x1b[?25h\x1b[?1049l";
+            [[maybe_unused]] const ssize_t written =
+                ::write(STDOUT_FILENO, kRestore, sizeof kRestore - 1);
+        }
         _exit(130);
     }
+}
+
+bool terminalSize(unsigned& columns, unsigned& rows) {
+    winsize size = {};
+    if (::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) != 0 || size.ws_col == 0 || size.ws_row == 0) {
+        return false;
+    }
+    columns = size.ws_col;
+    rows = size.ws_row;
+    return true;
 }
 
 void installSignalHandlers() {
@@ -50,6 +68,8 @@ int main(int argc, char** argv) {
         env.errIsTerminal = isatty(STDERR_FILENO) == 1;
         env.stopRequests = &g_stopRequests;
         env.outputGone = stdoutReaderGone;
+        env.terminalSize = terminalSize;
+        env.screenActive = &g_screenActive;
         return dravik::swv::runTool(env, argc, argv);
     } catch (const std::exception& e) {
         std::cerr << "dravik-swv: " << e.what() << "\n";

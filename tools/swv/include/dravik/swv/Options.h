@@ -26,7 +26,7 @@ struct SelectionOptions {
 
 struct RateOptions {
     // The clock the TPIU divides. 0 (--clock auto, or no --clock): the core clock is measured and
-    // the clock found on the trace; startTrace (TraceClock.h) then holds it in its rate.
+    // the clock found on the trace; TraceStart (TraceClock.h) then holds it in its rate.
     uint32_t clockHz = 0;
     // --clock-candidates: clocks to try as well when the measured one does not decode.
     std::vector<uint32_t> clockCandidates;
@@ -49,6 +49,15 @@ struct OutputOptions {
     bool quiet = false;
 };
 
+// DWT trace beside the instrumentation: PC samples and exception entries and exits.
+struct DwtOptions {
+    std::optional<double> pcSamplesPerSecond;  // --pc-sampling
+    bool defaultPcSampling = false;            // without a rate: sample at the default one
+    bool exceptionTrace = false;               // --exception-trace
+
+    bool any() const { return pcSamplesPerSecond || defaultPcSampling || exceptionTrace; }
+};
+
 struct CaptureOptions {
     SelectionOptions selection;
     RateOptions rate;
@@ -57,6 +66,7 @@ struct CaptureOptions {
     std::optional<double> durationSeconds;
     bool timestamps = false;
     bool noSync = false;  // leave synchronisation packets off
+    DwtOptions dwt;
     OutputOptions output;
     std::string rawPath;
     std::string rawPlainPath;
@@ -72,6 +82,19 @@ struct DecodeOptions {
     bool realtime = false;
     bool strict = false;  // exit 1 when the trace is not healthy
     bool verbose = false;
+    bool timeline = false;   // --format chrome-trace: the exception timeline instead
+    bool pcCounter = false;  // the timeline shows the PC samples as a counter track
+};
+
+// top: the profile of a live capture (`capture`, whose display is off) or of a recording.
+struct TopOptions {
+    std::string elfPath;
+    std::string recordingPath;  // empty: live
+    CaptureOptions capture;     // live
+    uint32_t clockHz = 0;       // offline: the trace clock for timestamps; 0: the recording's
+    double intervalSeconds = 1.0;
+    bool lines = false;
+    bool json = false;
 };
 
 struct DoctorOptions {

@@ -49,11 +49,9 @@ struct TraceStart {
     int64_t trialWallUs = 0;  // wall clock when the trial began
 };
 
-// With a `given` rate (options.clockHz set, chooseRate done): sets the trace up, then lets the
-// target run. Without: lets the target run, measures its clock and finds the trace clock
+// For a capture without --clock: lets the target run, measures its clock and finds the trace clock
 // (findTraceClock, keeping the trial's reads). nullopt after saying why.
-std::optional<TraceStart> startTrace(ProbeSession& session, const RateOptions& options,
-                                     const TraceRequest& request,
-                                     const std::optional<RateChoice>& given);
+std::optional<TraceStart> startAtMeasuredClock(ProbeSession& session, const RateOptions& options,
+                                               const TraceRequest& request);
 
 }  // namespace dravik::swv
