@@ -80,6 +80,25 @@ TEST(ParsePortFileOption, NumberEqualsPath) {
     EXPECT_EQ(error, "stimulus port: 'x' is not a number");
 }
 
+TEST(ParseClockList, CommaSeparatedClocks) {
+    std::vector<uint32_t> clocks = {1};
+    std::string error;
+    ASSERT_TRUE(parseClockList("8000000,0xB71B00", clocks, error));
+    EXPECT_EQ(clocks, (std::vector<uint32_t>{8000000, 12000000}));
+    const struct {
+        const char* text;
+        const char* error;
+    } bad[] = {{"8000000,", "'' is not a number"},
+               {"8 MHz", "'8 MHz' is not a number"},
+               {"0", "a clock of 0 Hz"},
+               {"2147483648", "'2147483648' is too large (at most 2147483647)"}};
+    for (const auto& c : bad) {
+        EXPECT_FALSE(parseClockList(c.text, clocks, error)) << c.text;
+        EXPECT_EQ(error, c.error);
+        EXPECT_EQ(clocks, (std::vector<uint32_t>{8000000, 12000000})) << "left as it was";
+    }
+}
+
 TEST(ParseDuration, PositiveSeconds) {
     double seconds = 0;
     std::string error;

@@ -6,6 +6,7 @@
 
 #include "DravikTrace.h"
 #include "ToolTestSupport.h"
+#include "dravik/clock/TargetRegisters.h"
 #include "dravik/swv/RecordingReader.h"
 #include "dravik/swv/Tool.h"
 #include "dravik/swv/TraceRegisterMap.h"
@@ -22,12 +23,14 @@ using test::TempDir;
 
 class CommandsTest : public testing::Test {
   protected:
+    // The target's cycle counter counts `coreHz` on the scripted clock.
+    CommandsTest() {
+        api.cycleCounter = [this] {
+            return static_cast<uint32_t>(clock.nowUs() * coreHz / 1000000);
+        };
+    }
+
     int run(std::vector<std::string> args) {
-        args.insert(args.begin(), "dravik-swv");
-        std::vector<const char*> argv;
-        for (const std::string& arg : args) {
-            argv.push_back(arg.c_str());
-        }
         out.str("");
         err.str("");
         ToolEnvironment env(api, out, err, clock);
@@ -36,7 +39,7 @@ class CommandsTest : public testing::Test {
         env.errIsTerminal = errIsTerminal;
         env.outIsTerminal = outIsTerminal;
         env.outputGone = outputGone;
-        return runTool(env, static_cast<int>(argv.size()), argv.data());
+        return test::runToolWith(env, std::move(args));
     }
 
     // The calls that reached the probe side, without the copy-out calls and polls.
@@ -60,6 +63,7 @@ class CommandsTest : public testing::Test {
 
     FakeTraceInterface api;
     FakeClock clock;
+    uint64_t coreHz = 72000000;
     std::ostringstream out;
     std::ostringstream err;
     std::atomic<int> stopRequests{0};
@@ -210,6 +214,116 @@ TEST_F(CommandsTest, CaptureRefusesARateTooFarOffUnlessForced) {
                    "--duration", "0.1"}),
               0);
     EXPECT_EQ(api.countCalls("DravikSetupDevice(72000000, 3,"), 1u);
+}
+
+TEST_F(CommandsTest, WithoutAClockTheCaptureMeasuresItAndKeepsTheTrialsBytes) {
+    const std::string recording = dir.path("trace.rec");
+    const Bytes trace = benchTrace(1, 40);
+    api.polls = {SwvPoll{0, Bytes(trace.begin(), trace.begin() + 300)},
+                 SwvPoll{0, Bytes(trace.begin() + 300, trace.end())}};
+    ASSERT_EQ(run({"capture", "--swo-rate", "2000000", "--duration", "1", "--ports", "0x3", "--raw",
+                   recording}),
+              0)
+        << err.str();
+    // The trial heard it all: the capture shows it and records it.
+    std::string lines;
+    for (unsigned n = 1; n <= 40; ++n) {
+        char counter[16];
+        std::snprintf(counter, sizeof counter, "0x%08x", n);
+        lines += "[0] line " + std::to_string(n) + "\n[1] " + counter + "\n";
+    }
+    EXPECT_EQ(out.str(), lines);
+    EXPECT_EQ(
+        err.str().find("dravik-swv: target clock: measured 72.000 MHz +- 0.01 %, using 72 MHz\n"
+                       "dravik-swv: SWO rate 2000000 bit/s (72000000 Hz / 36), error +0.000 %\n"
+                       "dravik-swv: trace clock 72 MHz: " +
+                       std::to_string(trace.size()) +
+                       " bytes, and they decode\n"
+                       "captured " +
+                       std::to_string(trace.size()) + " bytes in "),
+        0u)
+        << err.str();
+    // The core runs to be measured, then halts while the trace is set up for what was found, so
+    // that the receiver starts on an idle line, and runs on.
+    std::vector<std::string> steps;
+    for (const std::string& call : probeCalls()) {
+        const bool step = call.rfind("Dravik", 0) == 0 ||
+                          call.rfind("WriteDebugRegister(0xE000EDF0", 0) == 0 ||
+                          call == "ReadDebugRegister(0xE0001004)";
+        if (step && (steps.empty() || steps.back() != call)) {
+            steps.push_back(call);
+        }
+    }
+    EXPECT_EQ(steps, (std::vector<std::string>{
+                         "DravikEnumerateDevices()", "DravikSelectDevice(DRAVIK-BENCH-0001, 4)",
+                         "DravikRunDevice()", "ReadDebugRegister(0xE0001004)",
+                         "WriteDebugRegister(0xE000EDF0, 0xA05F0003)",
+                         "DravikSetupDevice(72000000, 36, 0x00000003, 1)", "DravikRunDevice()",
+                         "DravikStopSWVRead()", "DravikCloseDevice()"}));
+    RecordingReader reader;
+    std::string error;
+    ASSERT_TRUE(reader.open(recording, false, error)) << error;
+    EXPECT_EQ(reader.header().traceClockHz, 72000000u);
+    EXPECT_EQ(reader.header().prescaler, 36u);
+    Bytes data;
+    Record record;
+    while (reader.next(record) == RecordingReader::Status::Record) {
+        data.insert(data.end(), record.data.begin(), record.data.end());
+    }
+    EXPECT_EQ(data, trace);
+    EXPECT_TRUE(reader.sawEnd());
+}
+
+TEST_F(CommandsTest, WithoutAClockACaptureThatCannotMeasureItSaysToGiveIt) {
+    namespace target = dravik::clock::reg;
+    const struct {
+        const char* name;
+        std::map<uint32_t, uint32_t> registers;
+        bool counts;
+        const char* why;
+    } cases[] = {
+        {"no cycle counter",
+         {{target::kDwtCtrl, target::kDwtCtrlNocyccnt}},
+         true,
+         "the core has no cycle counter (DWT_CTRL.NOCYCCNT is set)"},
+        {"halted",
+         {{target::kDhcsr, target::kDhcsrSHalt}},
+         false,
+         "the cycle counter did not count, the core is halted"},
+        {"asleep",
+         {{target::kDhcsr, target::kDhcsrSSleep}},
+         false,
+         "the cycle counter did not count, the core is asleep (WFI/WFE)"},
+    };
+    const std::string recording = dir.path("trace.rec");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        api.registers = c.registers;
+        if (!c.counts) {
+            api.cycleCounter = [] { return 0x1234u; };
+        }
+        const size_t setups = api.countCalls("DravikSetupDevice");
+        const size_t closes = api.countCalls("DravikCloseDevice");
+        EXPECT_EQ(run({"capture", "--swo-rate", "2000000", "--raw", recording}), kExitFailure);
+        EXPECT_EQ(err.str(), std::string("dravik-swv: target clock: not measured: ") + c.why +
+                                 "\n  the clock could not be measured: give the clock the TPIU "
+                                 "divides with --clock HZ\n");
+        EXPECT_EQ(api.countCalls("DravikSetupDevice"), setups);
+        EXPECT_EQ(api.countCalls("DravikCloseDevice"), closes + 1);
+        EXPECT_FALSE(test::fileExists(recording));
+    }
+}
+
+TEST_F(CommandsTest, ACtrlCWhileTheClockIsSoughtEndsBeforeAnyCapture) {
+    stopRequests = 1;
+    EXPECT_EQ(run({"capture", "--swo-rate", "2000000"}), kExitFailure);
+    EXPECT_NE(err.str().find("dravik-swv: stopped before the trace clock was found\n"),
+              std::string::npos)
+        << err.str();
+    EXPECT_EQ(err.str().find("captured"), std::string::npos) << err.str();
+    EXPECT_EQ(api.countCalls("DravikSetupDevice"), 1u);
+    EXPECT_EQ(api.countCalls("DravikStopSWVRead"), 1u);
+    EXPECT_TRUE(api.closed());
 }
 
 TEST_F(CommandsTest, CaptureStopsOnRequest) {
@@ -611,7 +725,12 @@ TEST_F(CommandsTest, BadArgumentsTouchNothing) {
         {"mem", "0x20000000", "0"},
         {"mem", "0xFFFFFFF0", "32"},
         {"mem", "zz", "4"},
-        {"doctor", "--prescaler", "36"},
+        {"doctor", "--clock", "72000000"},
+        {"doctor", "--clock-candidates", "8000000"},
+        {"capture", "--swo-rate", "2000000", "--clock-candidates", "8000000,0"},
+        {"capture", "--swo-rate", "2000000", "--clock-candidates", "8000000,"},
+        {"capture", "--clock", "72000000", "--swo-rate", "2000000", "--clock-candidates", "1"},
+        {"capture", "--clock", "fast", "--swo-rate", "2000000"},
         {"frobnicate"},
         {},
     };
@@ -635,6 +754,17 @@ TEST_F(CommandsTest, ArgumentMessagesSayWhatIsWrong) {
     EXPECT_EQ(run({"capture", "--clock", "72000000"}), kExitUsage);
     EXPECT_EQ(err.str(),
               "dravik-swv capture: give --prescaler or --swo-rate with --clock\n"
+              "Run with --help for more information.\n");
+    EXPECT_EQ(run({"capture"}), kExitUsage);
+    EXPECT_EQ(err.str(),
+              "dravik-swv capture: give --prescaler or --swo-rate\n"
+              "Run with --help for more information.\n");
+    EXPECT_EQ(run({"capture", "--clock", "72000000", "--prescaler", "36", "--clock-candidates",
+                   "8000000"}),
+              kExitUsage);
+    EXPECT_EQ(err.str(),
+              "dravik-swv capture: --clock-candidates are tried when the clock is measured, not "
+              "with --clock 72000000\n"
               "Run with --help for more information.\n");
     EXPECT_EQ(run({"capture", "--clock", "72000000", "--prescaler", "36", "--ports", "0x3",
                    "--port", "5=hex"}),
@@ -793,7 +923,14 @@ TEST_F(CommandsTest, DoctorListensAndFailsOnTraceThatDoesNotDecode) {
                  SwvPoll{0, Bytes(bytes.begin() + 3000, bytes.end())}};
     EXPECT_EQ(run({"doctor", "--clock", "48000000", "--swo-rate", "2000000"}), kExitFailure);
     const std::string shown = out.str();
-    EXPECT_NE(shown.find("problem: the trace does not decode: "), std::string::npos) << shown;
+    // The core clock, measured, tells why.
+    EXPECT_NE(shown.find("warning: you gave 48 MHz; the core runs at 72.0 MHz\n"
+                         "  --clock must be the clock the TPIU divides: the core clock, unless the "
+                         "part feeds the TPIU a divided one; without --clock it is measured and "
+                         "tried on the trace\n"
+                         "problem: the trace does not decode: "),
+              std::string::npos)
+        << shown;
     EXPECT_NE(shown.find("  the SWO rate or encoding is wrong: --clock must be the clock the TPIU "
                          "divides (given: 48000000 Hz), and --mode nrz\n"),
               std::string::npos)
@@ -802,6 +939,7 @@ TEST_F(CommandsTest, DoctorListensAndFailsOnTraceThatDoesNotDecode) {
 }
 
 TEST_F(CommandsTest, DoctorSaysWhatItHeardWhenTheTraceDecodes) {
+    coreHz = 48000000;
     api.registers = setupAt48MHz();
     api.polls = {SwvPoll{0, benchTrace(1, 200)}};
     EXPECT_EQ(run({"doctor", "--clock", "48000000", "--swo-rate", "2000000"}), 0) << out.str();

@@ -72,35 +72,6 @@ std::string traceUnavailableReason() {
         }                                                    \
     } while (0)
 
-// Each iteration of the bench's program prints "line N" on port 0 and N on port 1; both
-// sequences must run without a gap.
-void expectBenchLines(const std::string& out) {
-    std::vector<unsigned long> text;
-    std::vector<unsigned long> counter;
-    const std::regex line(R"((?:\[0\] line (\d+)|\[1\] 0x([0-9a-f]{8}))\n)");
-    for (auto it = std::sregex_iterator(out.begin(), out.end(), line); it != std::sregex_iterator();
-         ++it) {
-        if ((*it)[1].matched) {
-            text.push_back(std::stoul((*it)[1].str()));
-        } else {
-            counter.push_back(std::stoul((*it)[2].str(), nullptr, 16));
-        }
-    }
-    ASSERT_GE(text.size(), 3u) << out.substr(0, 400);
-    ASSERT_GE(counter.size(), 3u) << out.substr(0, 400);
-    for (const std::vector<unsigned long>* numbers : {&text, &counter}) {
-        for (size_t i = 1; i < numbers->size(); ++i) {
-            ASSERT_EQ((*numbers)[i], (*numbers)[i - 1] + 1) << "a line went missing";
-        }
-    }
-    EXPECT_LE(text.front() > counter.front() ? text.front() - counter.front()
-                                             : counter.front() - text.front(),
-              1u);
-}
-
-const char* const kNoLosses =
-    "  losses: overflows 0, decode errors 0 B, host drops 0, read failures 0, queue drops 0 B\n";
-
 TEST(EndToEnd, CaptureShowsTheBenchProgramWithoutLoss) {
     SKIP_WITHOUT_TRACE();
     const ProcessResult result =

@@ -87,6 +87,11 @@ TEST(HealthWarning, NamesTheCausesAndTheOptionsThatFixThem) {
               "  --clock must be the clock the TPIU divides (given: 48000000 Hz / 24)\n"
               "  --mode nrz: the probe's receiver reads NRZ only\n"
               "  check the setup with: dravik-swv doctor --clock 48000000 --prescaler 24\n");
+    advice.clockMeasured = true;
+    EXPECT_NE(healthWarning(corrupt, advice)
+                  .find("  --clock must be the clock the TPIU divides (measured: 48000000 Hz / "
+                        "24)\n"),
+              std::string::npos);
     advice.live = false;
     EXPECT_EQ(
         healthWarning(corrupt, advice),

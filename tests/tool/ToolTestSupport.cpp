@@ -8,9 +8,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <regex>
 #include <sstream>
 
 #include "DravikTrace.h"
+#include "dravik/clock/TargetRegisters.h"
+#include "dravik/swv/Tool.h"
 
 namespace dravik::swv::test {
 
@@ -92,6 +95,42 @@ ItmStream& ItmStream::sync() {
 ItmStream& ItmStream::raw(const Bytes& bytes) {
     bytes_.insert(bytes_.end(), bytes.begin(), bytes.end());
     return *this;
+}
+
+int runToolWith(ToolEnvironment& env, std::vector<std::string> args) {
+    args.insert(args.begin(), "dravik-swv");
+    std::vector<const char*> argv;
+    for (const std::string& arg : args) {
+        argv.push_back(arg.c_str());
+    }
+    return runTool(env, static_cast<int>(argv.size()), argv.data());
+}
+
+void expectBenchLines(const std::string& out) {
+    // The stop may have cut the last line short ("line 282" of "line 2823"): it is not judged.
+    const size_t lastLine = out.size() < 2 ? std::string::npos : out.rfind('\n', out.size() - 2);
+    const std::string whole = out.substr(0, lastLine == std::string::npos ? 0 : lastLine + 1);
+    std::vector<unsigned long> text;
+    std::vector<unsigned long> counter;
+    const std::regex line(R"((?:\[0\] line (\d+)|\[1\] 0x([0-9a-f]{8}))\n)");
+    for (auto it = std::sregex_iterator(whole.begin(), whole.end(), line);
+         it != std::sregex_iterator(); ++it) {
+        if ((*it)[1].matched) {
+            text.push_back(std::stoul((*it)[1].str()));
+        } else {
+            counter.push_back(std::stoul((*it)[2].str(), nullptr, 16));
+        }
+    }
+    ASSERT_GE(text.size(), 3u) << out.substr(0, 400);
+    ASSERT_GE(counter.size(), 3u) << out.substr(0, 400);
+    for (const std::vector<unsigned long>* numbers : {&text, &counter}) {
+        for (size_t i = 1; i < numbers->size(); ++i) {
+            ASSERT_EQ((*numbers)[i], (*numbers)[i - 1] + 1) << "a line went missing";
+        }
+    }
+    EXPECT_LE(text.front() > counter.front() ? text.front() - counter.front()
+                                             : counter.front() - text.front(),
+              1u);
 }
 
 TempDir::TempDir() {
@@ -327,6 +366,10 @@ int FakeTraceInterface::readDebugRegister(unsigned int address, unsigned int* va
     if (failingRegisterReads.count(address) != 0) {
         return 26;
     }
+    if (address == dravik::clock::reg::kDwtCyccnt && cycleCounter) {
+        *value = cycleCounter();
+        return 0;
+    }
     const auto found = registers.find(address);
     *value = found == registers.end() ? 0 : found->second;
     return 0;
@@ -336,7 +379,11 @@ int FakeTraceInterface::writeDebugRegister(unsigned int address, unsigned int va
     char call[64];
     std::snprintf(call, sizeof call, "WriteDebugRegister(0x%08X, 0x%08X)", address, value);
     log(call);
-    if (!ignoreRegisterWrites) {
+    if (address == dravik::clock::reg::kDhcsr && !ignoreRegisterWrites) {
+        // A halt request shows as S_HALT.
+        registers[address] =
+            (value & 0xFFFFu) | ((value & 2u) != 0 ? dravik::clock::reg::kDhcsrSHalt : 0);
+    } else if (!ignoreRegisterWrites) {
         registers[address] = value;
     }
     return 0;

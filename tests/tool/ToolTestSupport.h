@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <set>
@@ -15,6 +16,7 @@
 #include <vector>
 
 #include "dravik/swv/Clock.h"
+#include "dravik/swv/Commands.h"
 #include "dravik/swv/TraceInterface.h"
 
 namespace dravik::swv::test {
@@ -45,6 +47,17 @@ class ItmStream {
   private:
     Bytes bytes_;
 };
+
+// dravik-swv with these arguments (without the program's name), in this process.
+int runToolWith(ToolEnvironment& env, std::vector<std::string> args);
+
+// Each iteration of the bench's default program prints "line N" on port 0 and N on port 1: both
+// sequences must be there and run without a gap.
+void expectBenchLines(const std::string& out);
+
+// A capture summary's losses line when nothing was lost.
+inline constexpr const char* kNoLosses =
+    "  losses: overflows 0, decode errors 0 B, host drops 0, read failures 0, queue drops 0 B\n";
 
 // A directory of its own under the build tree's temporary area, removed afterwards.
 class TempDir {
@@ -111,6 +124,8 @@ class FakeTraceInterface final : public TraceInterface {
     uint32_t memoryBase = 0x20000000;
     Bytes memory;
     std::map<uint32_t, uint32_t> registers;
+    // When set, what a read of DWT_CYCCNT returns (instead of `registers`).
+    std::function<uint32_t()> cycleCounter;
     std::set<uint32_t> failingRegisterReads;
     bool ignoreRegisterWrites = false;
     std::deque<SwvPoll> polls;  // then nothing pending

@@ -178,6 +178,40 @@ TEST(TraceDoctor, EveryFindingBlockingTraceSaysWhatToDo) {
     }
 }
 
+TEST(TraceDoctor, AGivenClockFarFromTheMeasuredOneIsCalledOut) {
+    const struct {
+        uint32_t givenHz;
+        double measuredHz;
+        const char* text;  // null: no finding
+    } cases[] = {
+        {48000000, 71998000.0, "you gave 48 MHz; the core runs at 72.0 MHz"},
+        {36000000, 72000000.0, "you gave 36 MHz; the core runs at 72.0 MHz"},
+        {8000000, 32768.0, "you gave 8 MHz; the core runs at 32.8 kHz"},
+        {72000000, 71998000.0, nullptr},
+        {70000000, 72000000.0, nullptr},  // 2.8 %: the line copes
+    };
+    for (const auto& c : cases) {
+        const std::optional<Finding> finding = explainGivenClock(c.givenHz, c.measuredHz);
+        ASSERT_EQ(finding.has_value(), c.text != nullptr) << c.givenHz;
+        if (finding) {
+            EXPECT_EQ(finding->severity, Severity::Warning);
+            EXPECT_EQ(finding->text, c.text);
+        }
+    }
+}
+
+TEST(TraceDoctor, AClockThatCouldNotBeMeasuredStopsOnlyWhenItWasToBeUsed) {
+    const std::string why = "the core has no cycle counter (DWT_CTRL.NOCYCCNT is set)";
+    const Finding needed = explainUnmeasuredClock(why, false);
+    EXPECT_EQ(needed.severity, Severity::Blocking);
+    EXPECT_EQ(needed.text, "the target clock could not be measured: " + why);
+    EXPECT_EQ(needed.hint, "give the clock the TPIU divides with --clock HZ");
+    const Finding unchecked = explainUnmeasuredClock(why, true);
+    EXPECT_EQ(unchecked.severity, Severity::Note);
+    EXPECT_EQ(unchecked.text,
+              "the target clock could not be measured, so --clock goes unchecked: " + why);
+}
+
 TEST(TraceDoctorDescriptions, ShowTheFields) {
     EXPECT_EQ(describeItmTcr(0x0081031F),
               "ITMENA=1 TSENA=1 SYNCENA=1 DWTENA=1 SWOENA=1 TSPrescale=3 TraceBusID=1 BUSY=1");

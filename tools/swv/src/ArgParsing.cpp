@@ -1,6 +1,7 @@
 #include "dravik/swv/ArgParsing.h"
 
 #include <cerrno>
+#include <climits>
 #include <cmath>
 #include <cstdlib>
 
@@ -102,6 +103,32 @@ bool parsePortFileOption(const std::string& text, PortFileOption& option, std::s
     std::string port;
     return splitAtEquals(text, port, option.path, error, "PORT=PATH") &&
            parsePort(port, option.port, error);
+}
+
+bool parseClockList(const std::string& text, std::vector<uint32_t>& clocks, std::string& error) {
+    std::vector<uint32_t> parsed;
+    size_t from = 0;
+    while (true) {
+        const size_t comma = text.find(',', from);
+        const std::string item =
+            text.substr(from, comma == std::string::npos ? comma : comma - from);
+        uint64_t hz = 0;
+        // DravikSetupDevice takes the clock as int.
+        if (!parseNumber(item, INT_MAX, hz, error)) {
+            return false;
+        }
+        if (hz == 0) {
+            error = "a clock of 0 Hz";
+            return false;
+        }
+        parsed.push_back(static_cast<uint32_t>(hz));
+        if (comma == std::string::npos) {
+            break;
+        }
+        from = comma + 1;
+    }
+    clocks = std::move(parsed);
+    return true;
 }
 
 bool parseDuration(const std::string& text, double& seconds, std::string& error) {

@@ -16,6 +16,7 @@
 #include "dravik/swv/OutputFiles.h"
 #include "dravik/swv/ProbeSession.h"
 #include "dravik/swv/RecordingSink.h"
+#include "dravik/swv/TraceClock.h"
 #include "dravik/swv/TraceDrain.h"
 #include "dravik/swv/TracePipeline.h"
 #include "dravik/swv/TraceRegisterMap.h"
@@ -88,12 +89,14 @@ std::string doctorCommand(const CaptureOptions& options, const RateChoice& rate)
     return command;
 }
 
+// `trial`: what the kept clock's trial read before the drainer took over.
 StatusSnapshot captureStatus(const TracePipeline& pipeline, const DrainCounters& drain,
-                             double elapsedSeconds, double bytesPerSecond) {
+                             const DrainCounters& trial, double elapsedSeconds,
+                             double bytesPerSecond) {
     StatusSnapshot status = snapshotFrom(pipeline.counters());
     // The drainer knows of losses before the chunks carrying them are decoded.
-    status.bytes = drain.bytes;
-    status.hostDrops = drain.probeDrops;
+    status.bytes = trial.bytes + drain.bytes;
+    status.hostDrops = trial.probeDrops + drain.probeDrops;
     status.readFailures = drain.readFailures;
     status.queueDropBytes = drain.queueDropBytes;
     status.elapsedSeconds = elapsedSeconds;
@@ -104,14 +107,20 @@ StatusSnapshot captureStatus(const TracePipeline& pipeline, const DrainCounters&
 }  // namespace
 
 int runCapture(ToolEnvironment& env, const CaptureOptions& options, CaptureObserver* observer) {
-    const std::optional<RateChoice> rate = chooseRate(env, options.rate);
-    if (!rate) {
-        return kExitUsage;
-    }
-    // Before the probe is touched: a sampling rate the line cannot carry is refused here.
-    const std::optional<DwtPlan> dwt = planDwtTrace(env, *rate, options.dwt, options.timestamps);
-    if (!dwt) {
-        return kExitUsage;
+    // A given clock is checked before anything is touched, with the DWT trace it must carry; a
+    // measured one once the target runs.
+    std::optional<RateChoice> given;
+    std::optional<DwtPlan> dwt;
+    if (!options.rate.measureClock()) {
+        given = chooseRate(env, options.rate);
+        if (!given) {
+            return kExitUsage;
+        }
+        // Before the probe is touched: a sampling rate the line cannot carry is refused here.
+        dwt = planDwtTrace(env, *given, options.dwt, options.timestamps);
+        if (!dwt) {
+            return kExitUsage;
+        }
     }
     std::string error;
     PortFiles portFiles;
@@ -132,43 +141,64 @@ int runCapture(ToolEnvironment& env, const CaptureOptions& options, CaptureObser
     if (!serial || !session.select(*serial, options.selection)) {
         return kExitFailure;
     }
-    std::optional<SetupResult> setup = setUpTrace(
-        session, *rate,
-        TraceRequest{options.stimulusMask, options.mode, options.timestamps, !options.noSync});
-    if (!setup) {
-        return kExitFailure;
-    }
-    if (dwt->any()) {
-        const std::optional<uint32_t> tcr = setUpDwtTrace(session, *dwt);
-        if (!tcr) {
+    const TraceRequest request{options.stimulusMask, options.mode, options.timestamps,
+                               !options.noSync};
+    std::optional<TraceStart> start;
+    if (given) {
+        std::optional<SetupResult> setup = setUpTrace(session, *given, request);
+        if (!setup) {
             return kExitFailure;
         }
-        setup->itmTcr = tcr;
+        if (dwt->any()) {
+            const std::optional<uint32_t> tcr = setUpDwtTrace(session, *dwt);
+            if (!tcr) {
+                return kExitFailure;
+            }
+            setup->itmTcr = tcr;
+        }
+        if (!session.runTarget()) {
+            return kExitFailure;
+        }
+        start = TraceStart{*given, *setup, std::nullopt, 0};
+    } else {
+        start = startAtMeasuredClock(session, options.rate, request);
+        if (!start) {
+            return kExitFailure;
+        }
+        // The clock found is the one the DWT trace is planned for; it joins the running trace.
+        dwt = planDwtTrace(env, start->rate, options.dwt, options.timestamps);
+        if (!dwt) {
+            return kExitFailure;
+        }
+        if (dwt->any()) {
+            const std::optional<uint32_t> tcr = setUpDwtTrace(session, *dwt);
+            if (!tcr) {
+                return kExitFailure;
+            }
+            start->setup.itmTcr = tcr;
+        }
     }
-    int coreStatus = 0;
-    const int runResult = env.api.runDevice(&coreStatus);
-    session.showStep("DravikRunDevice");
-    if (runResult != DRAVIK_OK) {
-        session.reportFailure("DravikRunDevice", runResult);
-        return kExitFailure;
-    }
+    // From here on the clock is the one the trace runs at, given or found: the recording, the
+    // timestamps and the advice all take it from here.
+    const RateChoice& rate = start->rate;
+    const SetupResult& setup = start->setup;
 
     RecordingSettings settings;
-    settings.traceClockHz = rate->clockHz;
-    settings.prescaler = rate->prescaler;
+    settings.traceClockHz = rate.clockHz;
+    settings.prescaler = rate.prescaler;
     settings.stimulusMask = options.stimulusMask;
     settings.txModeFlags = static_cast<uint8_t>(options.mode);
-    settings.pinProtocol = static_cast<uint8_t>(setup->pinProtocol.value_or(0));
-    settings.itmTcr = setup->itmTcr.value_or(0);
-    settings.startTimeUs = wallClockUs();
+    settings.pinProtocol = static_cast<uint8_t>(setup.pinProtocol.value_or(0));
+    settings.itmTcr = setup.itmTcr.value_or(0);
+    settings.startTimeUs = start->trial ? start->trialWallUs : wallClockUs();
     settings.serial = serial->c_str();
     if (!recordings.start(makeRecordingHeader(settings))) {
         env.message("dravik-swv: " + recordings.error() + "\n");
         return kExitFailure;
     }
 
-    const double timestampHz = setup->itmTcr && (*setup->itmTcr & reg::kItmTcrTsena) != 0
-                                   ? timestampClockHz(rate->clockHz, *setup->itmTcr)
+    const double timestampHz = setup.itmTcr && (*setup.itmTcr & reg::kItmTcrTsena) != 0
+                                   ? timestampClockHz(rate.clockHz, *setup.itmTcr)
                                    : 0;
     TracePipeline pipeline(
         pipelineConfig(options.output, portFiles, options.stimulusMask, timestampHz), &env.out);
@@ -176,21 +206,20 @@ int runCapture(ToolEnvironment& env, const CaptureOptions& options, CaptureObser
     if (observer != nullptr) {
         observer->start(timestampHz);
     }
-    const uint64_t startUs = env.clock.nowUs();
+    // With a trial, the capture began with it: host times and --duration count from there.
+    const uint64_t startUs = start->trial ? start->trial->startUs : env.clock.nowUs();
     ChunkQueue queue(env.queueChunks, TraceDrain::kReadBufferBytes);
     TraceDrain drain(env.api, queue, env.clock,
-                     PollInterval(DRAVIK_TRACE_BUFFER_SIZE, swoLineBytesPerSecond(rate->actualBps)),
+                     PollInterval(DRAVIK_TRACE_BUFFER_SIZE, swoLineBytesPerSecond(rate.actualBps)),
                      startUs);
     if (recordings.any()) {
         drain.addSink(recordings);
     }
-    // From here until the join, only the draining thread calls the library.
-    std::thread drainer([&drain] { drain.run(); });
-
     HealthAdvice advice;
-    advice.clockHz = rate->clockHz;
-    advice.prescaler = rate->prescaler;
-    advice.doctor = doctorCommand(options, *rate);
+    advice.clockHz = rate.clockHz;
+    advice.prescaler = rate.prescaler;
+    advice.clockMeasured = static_cast<bool>(start->trial);
+    advice.doctor = doctorCommand(options, rate);
     bool warned = false;  // the health warning is given once
     StatusLine status(env, env.errIsTerminal);
     RateMeter meter;
@@ -213,6 +242,30 @@ int runCapture(ToolEnvironment& env, const CaptureOptions& options, CaptureObser
         failed = true;
         stopOnce();
     };
+    // After bytes were decoded: the health warning once, then the output.
+    auto present = [&] {
+        if (pipeline.takeHealthAlarm() && !warned) {
+            warned = true;
+            status.clear();
+            env.message(healthWarning(pipeline.health().verdict(), advice));
+        }
+        if (env.outIsTerminal) {
+            status.clear();
+        }
+        if (!pipeline.flush()) {
+            if (pipeline.mainFailed() && env.outputGone && env.outputGone()) {
+                // Nobody reads any more (`| head`): end as asked, without an error or a
+                // summary; the files are still written to the end.
+                readerGone = true;
+                pipeline.closeMain();
+                stopOnce();
+            } else if (!failed) {
+                fail("dravik-swv: cannot write to " + pipeline.failedStream() + "\n");
+            }
+        }
+        status.redraw();
+    };
+
     // The observer writes to standard output too: its failure ends the capture as the
     // display's does.
     auto observerFailed = [&] {
@@ -224,6 +277,34 @@ int runCapture(ToolEnvironment& env, const CaptureOptions& options, CaptureObser
             fail("dravik-swv: cannot write to standard output\n");
         }
     };
+
+    // The trial's reads go first, to the recordings and the display alike, as the drainer would
+    // have handed them on: the receiver ran on between them and the first poll, so nothing is
+    // missing in between.
+    DrainCounters trialCounts;
+    if (start->trial) {
+        for (const HeardRead& read : start->trial->reads) {
+            if (read.gap == GapCause::None) {
+                recordings.data(read.timeUs, read.bytes.data(), read.bytes.size());
+                pipeline.data(read.bytes.data(), read.bytes.size(), read.timeUs);
+                if (observer != nullptr) {
+                    observer->data(read.bytes.data(), read.bytes.size(), read.timeUs);
+                }
+                trialCounts.bytes += read.bytes.size();
+            } else {
+                recordings.gap(read.timeUs, read.gap);
+                pipeline.gap(read.gap, 0, read.timeUs);
+                if (observer != nullptr) {
+                    observer->gap(read.gap, read.timeUs);
+                }
+                ++trialCounts.probeDrops;
+            }
+        }
+    }
+
+    present();
+    // From here until the join, only the draining thread calls the library.
+    std::thread drainer([&drain] { drain.run(); });
 
     while (true) {
         std::unique_ptr<Chunk> chunk = queue.pop(kPopWait);
@@ -256,26 +337,7 @@ int runCapture(ToolEnvironment& env, const CaptureOptions& options, CaptureObser
                 }
             }
             queue.recycle(std::move(chunk));
-            if (pipeline.takeHealthAlarm() && !warned) {
-                warned = true;
-                status.clear();
-                env.message(healthWarning(pipeline.health().verdict(), advice));
-            }
-            if (env.outIsTerminal) {
-                status.clear();
-            }
-            if (!pipeline.flush()) {
-                if (pipeline.mainFailed() && env.outputGone && env.outputGone()) {
-                    // Nobody reads any more (`| head`): end as asked, without an error or a
-                    // summary; the files are still written to the end.
-                    readerGone = true;
-                    pipeline.closeMain();
-                    stopOnce();
-                } else if (!failed) {
-                    fail("dravik-swv: cannot write to " + pipeline.failedStream() + "\n");
-                }
-            }
-            status.redraw();
+            present();
         } else if (queue.finished()) {
             break;
         }
@@ -303,9 +365,10 @@ int runCapture(ToolEnvironment& env, const CaptureOptions& options, CaptureObser
         if (status.live() && now >= nextStatusUs) {
             nextStatusUs = now + kStatusPeriodUs;
             const DrainCounters counters = drain.counters();
-            const double rateNow = meter.update(now, counters.bytes);
-            status.show(formatStatusLine(captureStatus(
-                pipeline, counters, static_cast<double>(now - startUs) / 1e6, rateNow)));
+            const double rateNow = meter.update(now, trialCounts.bytes + counters.bytes);
+            status.show(
+                formatStatusLine(captureStatus(pipeline, counters, trialCounts,
+                                               static_cast<double>(now - startUs) / 1e6, rateNow)));
         }
     }
     drainer.join();
@@ -341,13 +404,14 @@ int runCapture(ToolEnvironment& env, const CaptureOptions& options, CaptureObser
     if (verdict.condition == StreamCondition::NoTrace && !failed) {
         char span[32];
         std::snprintf(span, sizeof span, "%.1f s", seconds);
-        env.message(std::string("dravik-swv: no trace arrived in ") + span +
-                    (counters.bytes != 0 ? " (synchronisation packets only)" : "") +
-                    ": the target wrote nothing to the enabled ports, or the trace does not "
-                    "reach the probe\n  check the setup with: " +
-                    advice.doctor + "\n");
+        env.message(
+            std::string("dravik-swv: no trace arrived in ") + span +
+            (trialCounts.bytes + counters.bytes != 0 ? " (synchronisation packets only)" : "") +
+            ": the target wrote nothing to the enabled ports, or the trace does not "
+            "reach the probe\n  check the setup with: " +
+            advice.doctor + "\n");
     }
-    StatusSnapshot summary = captureStatus(pipeline, counters, seconds, 0);
+    StatusSnapshot summary = captureStatus(pipeline, counters, trialCounts, seconds, 0);
     summary.health = verdict;
     env.message(formatSummary(summary, "captured"));
     if (failed) {

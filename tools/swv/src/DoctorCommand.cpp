@@ -1,16 +1,18 @@
-// doctor: sets up trace as a capture would (unless told not to), reads the trace registers back,
-// listens to the trace for a moment and explains every setting that would keep trace from
-// arriving or from being read.
+// doctor: sets up trace as a capture would (unless told not to), with the clock given or measured
+// and found on the trace, reads the trace registers back, listens to the trace for a moment and
+// explains every setting that would keep trace from arriving or from being read, and a --clock
+// that is not the core's.
 #include <algorithm>
 #include <cstdio>
 #include <vector>
 
 #include "DravikTrace.h"
+#include "dravik/clock/ClockReport.h"
 #include "dravik/swv/Commands.h"
-#include "dravik/swv/PollInterval.h"
 #include "dravik/swv/ProbeSession.h"
+#include "dravik/swv/TraceClock.h"
 #include "dravik/swv/TraceDoctor.h"
-#include "dravik/swv/TracePipeline.h"
+#include "dravik/swv/TraceListening.h"
 #include "dravik/swv/TraceSetup.h"
 
 namespace dravik::swv {
@@ -67,69 +69,81 @@ std::string describeRow(const RegisterRow& row, uint32_t value, uint32_t clockHz
     return describeTpiuFfcr(value);
 }
 
-// Long enough for a few KiB at common rates, short enough not to be waited for; it ends sooner
-// once the health check has two windows to judge.
-constexpr uint64_t kListenUs = 250000;
-constexpr uint64_t kListenEnoughBytes = 2 * StreamHealth::kWindowBytes;
-
-struct Listening {
-    HealthVerdict verdict;
-    uint64_t packets = 0;
-    double seconds = 0;
+// What setting the trace up found before the registers are read back.
+struct DoctorSetup {
+    std::optional<RateChoice> rate;  // of the last setup made
+    // The trace still to be listened to: the given clock's setup succeeded.
+    bool listen = false;
+    std::optional<Listening> heard;  // the kept clock's trial, when the clock was found
+    std::vector<Finding> clockFindings;
 };
 
-// Lets the target run and reads what arrives, as a capture would, for a moment. nullopt after a
-// failed call (reported).
-std::optional<Listening> listen(ToolEnvironment& env, ProbeSession& session, const RateChoice& rate,
-                                uint32_t stimulusMask) {
-    int coreStatus = 0;
-    const int runResult = env.api.runDevice(&coreStatus);
-    session.showStep("DravikRunDevice");
-    if (runResult != DRAVIK_OK) {
-        session.reportFailure("DravikRunDevice", runResult);
+// Lets the target run, measures its clock and sets the trace up: at the given clock (compared
+// with the measured one), or at the clock found on the trace. nullopt when the target did not run.
+std::optional<DoctorSetup> setUp(ToolEnvironment& env, ProbeSession& session,
+                                 const DoctorOptions& options,
+                                 const std::optional<RateChoice>& given) {
+    // The cycle counter counts only while the core runs, and the listening needs it running too.
+    if (!session.runTarget()) {
         return std::nullopt;
     }
-    PipelineConfig config;
-    config.quiet = true;
-    config.enabledMask = stimulusMask;
-    TracePipeline pipeline(config, nullptr);
-    // Polled often enough that the probe's buffer cannot fill at the line's full rate.
-    const uint64_t pauseUs =
-        PollInterval(DRAVIK_TRACE_BUFFER_SIZE, swoLineBytesPerSecond(rate.actualBps)).ceilingUs();
-    std::vector<char> buffer(DRAVIK_TRACE_BUFFER_SIZE + 96);
-    const uint64_t startUs = env.clock.nowUs();
-    while (env.clock.nowUs() - startUs < kListenUs &&
-           pipeline.counters().bytes < kListenEnoughBytes && !env.stopRequested()) {
-        int length = static_cast<int>(buffer.size());
-        const int result = env.api.readSwvData(buffer.data(), 0, &length);
-        const uint64_t hostUs = env.clock.nowUs() - startUs;
-        if (result == DRAVIK_OK) {
-            pipeline.data(reinterpret_cast<const uint8_t*>(buffer.data()),
-                          static_cast<size_t>(std::max(0, length)), hostUs);
-        } else if (result == DRAVIK_REFUSED) {
-            pipeline.gap(GapCause::ProbeDropped, 0, hostUs);
-        } else {
-            session.reportFailure("DravikReadSWVData", result);
-            return std::nullopt;
+    DoctorSetup done;
+    const clock::ClockMeasurement measured = measureCoreClock(env);
+    const TraceRequest request{options.stimulusMask, options.mode, false, !options.noSync};
+    if (!measured.usable()) {
+        done.clockFindings.push_back(
+            explainUnmeasuredClock(clock::describeClockFailure(measured), given.has_value()));
+    } else if (given) {
+        if (std::optional<Finding> differs =
+                explainGivenClock(given->clockHz, measured.measuredHz)) {
+            done.clockFindings.push_back(*differs);
         }
-        env.clock.sleepUs(pauseUs);
     }
-    pipeline.finish();
-    Listening listening;
-    listening.verdict = pipeline.health().verdict();
-    listening.packets = pipeline.counters().packets;
-    listening.seconds = static_cast<double>(env.clock.nowUs() - startUs) / 1e6;
-    return listening;
+    if (given) {
+        done.rate = given;
+        // A failed setup is what the read-back is there to explain.
+        done.listen = setUpTrace(session, *given, request).has_value();
+        return done;
+    }
+    if (!measured.usable()) {
+        env.message(
+            "dravik-swv: no trace setup (no clock to set it up for): the registers as the "
+            "connection left them\n");
+        return done;
+    }
+    TraceClockSearch search =
+        findTraceClock(env, session, options.rate, request, measured.usedHz, false);
+    const ClockDiscovery& found = search.discovery;
+    for (const ClockTrial& trial : found.trials) {
+        if (trial.judgement != TrialJudgement::Skipped) {
+            done.rate = trial.rate;
+        }
+    }
+    // The trials listened already: the kept one's verdict is the doctor's.
+    if (found.kept()) {
+        done.heard = std::move(search.listening);
+    } else if (found.outcome != ClockDiscovery::Outcome::Aborted) {
+        done.clockFindings.push_back(
+            {Severity::Blocking,
+             std::string(found.outcome == ClockDiscovery::Outcome::NoneUsable
+                             ? "no clock tried gives the SWO rate within 3 %: "
+                             : "the trace decodes at none of the clocks tried: ") +
+                 describeClocksTried(found),
+             "give the clock the TPIU divides with --clock HZ"});
+    }
+    return done;
 }
 
 }  // namespace
 
 int runDoctor(ToolEnvironment& env, const DoctorOptions& options) {
-    const bool setup = !options.noSetup && options.rate.clockHz != 0;
-    std::optional<RateChoice> rate;
-    if (setup) {
-        rate = chooseRate(env, options.rate);
-        if (!rate) {
+    const bool setup = !options.noSetup &&
+                       (options.rate.prescaler.has_value() || options.rate.rateBps.has_value());
+    // A given clock is checked before anything is touched; a measured one once the target runs.
+    std::optional<RateChoice> given;
+    if (setup && !options.rate.measureClock()) {
+        given = chooseRate(env, options.rate);
+        if (!given) {
             return kExitUsage;
         }
     }
@@ -144,18 +158,19 @@ int runDoctor(ToolEnvironment& env, const DoctorOptions& options) {
     if (!serial || !session.select(*serial, options.selection)) {
         return kExitFailure;
     }
-    bool traceRunning = false;
+    DoctorSetup done;
     if (setup) {
-        // A failed setup is what the read-back below is there to explain.
-        traceRunning =
-            setUpTrace(session, *rate,
-                       TraceRequest{options.stimulusMask, options.mode, false, !options.noSync})
-                .has_value();
+        std::optional<DoctorSetup> made = setUp(env, session, options, given);
+        if (!made) {
+            return kExitFailure;
+        }
+        done = std::move(*made);
     } else {
         env.message(
-            "dravik-swv: no trace setup (no --clock, or --no-setup): the registers as "
-            "the connection left them\n");
+            "dravik-swv: no trace setup (no --swo-rate or --prescaler, or --no-setup): the "
+            "registers as the connection left them\n");
     }
+    const uint32_t clockHz = done.rate ? done.rate->clockHz : 0;
 
     TraceRegisters registers;
     std::string table;
@@ -165,7 +180,7 @@ int runDoctor(ToolEnvironment& env, const DoctorOptions& options) {
         if (session.readRegister(row.address, row.name, value)) {
             registers.*row.field = value;
             std::snprintf(line, sizeof line, "%-10s 0x%08X  %s\n", row.name, value,
-                          describeRow(row, value, options.rate.clockHz).c_str());
+                          describeRow(row, value, clockHz).c_str());
         } else {
             std::snprintf(line, sizeof line, "%-10s (not read)\n", row.name);
         }
@@ -174,17 +189,18 @@ int runDoctor(ToolEnvironment& env, const DoctorOptions& options) {
     env.out << table << "\n";
 
     TraceExpectations expected;
-    expected.clockHz = options.rate.clockHz;
-    expected.rateBps = rate ? receiverRate(*rate) : 0;
+    expected.clockHz = clockHz;
+    expected.rateBps = done.rate ? receiverRate(*done.rate) : 0;
     expected.portMask = options.stimulusMask;
     std::vector<Finding> findings = explainTraceRegisters(registers, expected);
+    findings.insert(findings.end(), done.clockFindings.begin(), done.clockFindings.end());
     // The registers can all look right with a wrong --clock: only the trace itself tells.
-    if (traceRunning) {
-        if (const std::optional<Listening> heard =
-                listen(env, session, *rate, options.stimulusMask)) {
-            findings.push_back(explainListening(heard->verdict, heard->seconds, heard->packets,
-                                                options.rate.clockHz));
-        }
+    if (done.listen) {
+        done.heard = listenToTrace(env, session, *done.rate, options.stimulusMask, false);
+    }
+    if (done.heard) {
+        findings.push_back(explainListening(done.heard->verdict, done.heard->seconds,
+                                            done.heard->packets, clockHz));
     }
     bool blocking = false;
     for (const Finding& finding : findings) {

@@ -1,19 +1,8 @@
 #include "dravik/swv/HealthWarning.h"
 
-#include <cstdio>
-
 namespace dravik::swv {
 
 namespace {
-
-std::string percentFormedNoPacket(const StreamTally& span) {
-    char text[64];
-    std::snprintf(text, sizeof text, "%.1f %% of the bytes formed no packet",
-                  span.bytes == 0 ? 0.0
-                                  : 100.0 * static_cast<double>(span.undecodableBytes) /
-                                        static_cast<double>(span.bytes));
-    return text;
-}
 
 std::string rate(const HealthAdvice& advice) {
     if (advice.clockHz == 0) {
@@ -37,14 +26,18 @@ std::string healthWarning(const HealthVerdict& verdict, const HealthAdvice& advi
     const std::string head = "dravik-swv: warning: ";
     switch (verdict.condition) {
         case StreamCondition::Corrupt: {
-            std::string text = head + "the trace does not decode (" + percentFormedNoPacket(span) +
-                               ", " + std::to_string(span.unexpectedPackets) +
+            std::string text = head + "the trace does not decode (" + undecodableShare(span) +
+                               " of the bytes formed no packet" + ", " +
+                               std::to_string(span.unexpectedPackets) +
                                " packets on ports not enabled)\n";
             const std::string given = rate(advice);
             if (advice.live) {
                 text += "  likely causes: a wrong SWO rate or encoding\n";
                 text += "  --clock must be the clock the TPIU divides" +
-                        (given.empty() ? std::string() : " (given: " + given + ")") + "\n";
+                        (given.empty() ? std::string()
+                                       : (advice.clockMeasured ? " (measured: " : " (given: ") +
+                                             given + ")") +
+                        "\n";
                 text += "  --mode nrz: the probe's receiver reads NRZ only\n";
                 text += "  check the setup with: " + doctor(advice) + "\n";
             } else {

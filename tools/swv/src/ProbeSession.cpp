@@ -5,6 +5,7 @@
 
 #include "DravikTrace.h"
 #include "dravik/swv/FailureHints.h"
+#include "dravik/swv/TraceRegisterMap.h"
 
 namespace dravik::swv {
 
@@ -197,6 +198,39 @@ bool ProbeSession::select(const std::string& serial, const SelectionOptions& opt
     }
     serial_ = serial;
     return true;
+}
+
+bool ProbeSession::runTarget() {
+    int status = 0;
+    const int result = env_.api.runDevice(&status);
+    showStep("DravikRunDevice");
+    if (result != DRAVIK_OK) {
+        reportFailure("DravikRunDevice", result);
+        return false;
+    }
+    return true;
+}
+
+bool ProbeSession::haltTarget() {
+    if (!writeRegister(reg::kDhcsr, "DHCSR", reg::kDhcsrHaltRequest)) {
+        return false;
+    }
+    // A core halts within cycles; a few reads cover the exchanges' own delay.
+    constexpr int kReads = 8;
+    uint32_t dhcsr = 0;
+    for (int i = 0; i < kReads; ++i) {
+        if (!readRegister(reg::kDhcsr, "DHCSR", dhcsr)) {
+            return false;
+        }
+        if ((dhcsr & reg::kDhcsrSHalt) != 0) {
+            return true;
+        }
+    }
+    char text[96];
+    std::snprintf(text, sizeof text, "dravik-swv: the core did not halt (DHCSR reads 0x%08X)\n",
+                  dhcsr);
+    env_.message(text);
+    return false;
 }
 
 bool ProbeSession::readRegister(uint32_t address, const char* name, uint32_t& value) {

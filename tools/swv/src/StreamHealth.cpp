@@ -10,13 +10,13 @@ double share(uint64_t part, uint64_t whole) {
     return whole == 0 ? 0.0 : static_cast<double>(part) / static_cast<double>(whole);
 }
 
-std::string percent(uint64_t part, uint64_t whole) {
+}  // namespace
+
+std::string undecodableShare(const StreamTally& span) {
     char text[32];
-    std::snprintf(text, sizeof text, "%.1f %%", 100.0 * share(part, whole));
+    std::snprintf(text, sizeof text, "%.1f %%", 100.0 * share(span.undecodableBytes, span.bytes));
     return text;
 }
-
-}  // namespace
 
 StreamTally StreamTally::since(const StreamTally& earlier) const {
     StreamTally span;
@@ -92,9 +92,9 @@ std::string describeVerdict(const HealthVerdict& verdict) {
         case StreamCondition::Healthy:
             return "good";
         case StreamCondition::Corrupt:
-            return "corrupt: " + percent(span.undecodableBytes, span.bytes) +
-                   " of the bytes formed no packet, " + std::to_string(span.unexpectedPackets) +
-                   " packets on ports not enabled (in " + bytes + ")";
+            return "corrupt: " + undecodableShare(span) + " of the bytes formed no packet, " +
+                   std::to_string(span.unexpectedPackets) + " packets on ports not enabled (in " +
+                   bytes + ")";
         case StreamCondition::StrayPorts:
             return "packets on ports not enabled: " + std::to_string(span.unexpectedPackets) +
                    " in " + bytes;

@@ -23,6 +23,7 @@ struct RawSelection {
 
 struct RawRate {
     std::string clock;
+    std::string candidates;
     std::string prescaler;
     std::string rate;
     bool force = false;
@@ -120,8 +121,16 @@ void addSelection(CLI::App& command, RawArguments& raw) {
 }
 
 void addRate(CLI::App& command, RawArguments& raw) {
-    command.add_option("--clock", raw.rate.clock, "Trace clock in Hz (the clock the TPIU divides)")
-        ->type_name("HZ");
+    command
+        .add_option("--clock", raw.rate.clock,
+                    "Trace clock in Hz (the clock the TPIU divides), or auto (the default): the "
+                    "core clock measured, then confirmed on the trace")
+        ->type_name("HZ|auto");
+    command
+        .add_option("--clock-candidates", raw.rate.candidates,
+                    "More clocks to try, after the core clock / 2 and / 4, when the measured one "
+                    "does not decode (comma-separated Hz)")
+        ->type_name("LIST");
     CLI::Option* prescaler =
         command.add_option("--prescaler", raw.rate.prescaler, "TPIU divider, 1..65536")
             ->type_name("N");
@@ -180,20 +189,29 @@ bool checkSelection(Checker& check, const RawArguments& raw, SelectionOptions& s
     return check.ok();
 }
 
-bool checkRate(Checker& check, const RawArguments& raw, RateOptions& rate, bool clockRequired) {
-    if (raw.rate.clock.empty()) {
-        if (clockRequired) {
-            return check.fail("--clock is required");
+bool checkRate(Checker& check, const RawArguments& raw, RateOptions& rate, bool rateRequired) {
+    const bool measured = raw.rate.clock.empty() || raw.rate.clock == "auto";
+    if (!measured) {
+        // DravikSetupDevice takes the clock and the divider as int.
+        check.number("--clock", raw.rate.clock, 1, INT_MAX, rate.clockHz);
+    }
+    if (!raw.rate.candidates.empty()) {
+        std::string error;
+        if (!measured) {
+            check.fail(
+                "--clock-candidates are tried when the clock is measured, not with --clock " +
+                raw.rate.clock);
+        } else if (!parseClockList(raw.rate.candidates, rate.clockCandidates, error)) {
+            check.fail("--clock-candidates: " + error);
         }
-        if (!raw.rate.prescaler.empty() || !raw.rate.rate.empty()) {
-            return check.fail("--prescaler and --swo-rate need --clock");
+    }
+    if (raw.rate.prescaler.empty() && raw.rate.rate.empty()) {
+        if (rateRequired || !raw.rate.clock.empty() || !raw.rate.candidates.empty()) {
+            return check.fail(raw.rate.clock.empty()
+                                  ? "give --prescaler or --swo-rate"
+                                  : "give --prescaler or --swo-rate with --clock");
         }
         return check.ok();
-    }
-    // DravikSetupDevice takes the clock and the divider as int.
-    check.number("--clock", raw.rate.clock, 1, INT_MAX, rate.clockHz);
-    if (raw.rate.prescaler.empty() && raw.rate.rate.empty()) {
-        return check.fail("give --prescaler or --swo-rate with --clock");
     }
     if (!raw.rate.prescaler.empty()) {
         uint32_t prescaler = 0;

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "dravik/clock/ClockReport.h"
 #include "dravik/swv/RateSolver.h"
 
 namespace dravik::swv {
@@ -193,14 +194,6 @@ void explainTpiu(const TraceRegisters& r, const TraceExpectations& e,
     }
 }
 
-std::string percentOf(uint64_t part, uint64_t whole) {
-    char text[32];
-    std::snprintf(
-        text, sizeof text, "%.1f %%",
-        whole == 0 ? 0.0 : 100.0 * static_cast<double>(part) / static_cast<double>(whole));
-    return text;
-}
-
 }  // namespace
 
 Finding explainListening(const HealthVerdict& verdict, double seconds, uint64_t packets,
@@ -224,8 +217,7 @@ Finding explainListening(const HealthVerdict& verdict, double seconds, uint64_t 
         case StreamCondition::Corrupt:
             return {
                 Severity::Blocking,
-                std::string("the trace does not decode: ") +
-                    percentOf(span.undecodableBytes, span.bytes) +
+                std::string("the trace does not decode: ") + undecodableShare(span) +
                     " of the bytes formed no packet and " + std::to_string(span.unexpectedPackets) +
                     " packets came on ports not enabled (" + bytes + " " + heard + ")",
                 "the SWO rate or encoding is wrong: --clock must be the clock the TPIU divides" +
@@ -244,6 +236,35 @@ Finding explainListening(const HealthVerdict& verdict, double seconds, uint64_t 
                     "it writes faster than the SWO line carries; raise --swo-rate, or write less"};
     }
     return {Severity::Note, "", ""};
+}
+
+std::optional<Finding> explainGivenClock(uint32_t givenHz, double measuredHz) {
+    if (measuredHz <= 0 ||
+        std::fabs(givenHz - measuredHz) * 100.0 <= kMaxRateErrorPercent * measuredHz) {
+        return std::nullopt;
+    }
+    char measured[32];
+    if (measuredHz >= 1e6) {
+        std::snprintf(measured, sizeof measured, "%.1f MHz", measuredHz / 1e6);
+    } else if (measuredHz >= 1e3) {
+        std::snprintf(measured, sizeof measured, "%.1f kHz", measuredHz / 1e3);
+    } else {
+        std::snprintf(measured, sizeof measured, "%.0f Hz", measuredHz);
+    }
+    return Finding{Severity::Warning,
+                   "you gave " + clock::formatHz(givenHz) + "; the core runs at " + measured,
+                   "--clock must be the clock the TPIU divides: the core clock, unless the part "
+                   "feeds the TPIU a divided one; without --clock it is measured and tried on the "
+                   "trace"};
+}
+
+Finding explainUnmeasuredClock(const std::string& why, bool clockGiven) {
+    if (clockGiven) {
+        return {Severity::Note,
+                "the target clock could not be measured, so --clock goes unchecked: " + why, ""};
+    }
+    return {Severity::Blocking, "the target clock could not be measured: " + why,
+            "give the clock the TPIU divides with --clock HZ"};
 }
 
 const char* severityName(Severity severity) noexcept {

@@ -8,6 +8,11 @@
 
 namespace dravik::swv {
 
+void announceRate(ToolEnvironment& env, const RateChoice& choice) {
+    env.message("dravik-swv: SWO rate " + describeRate(choice) +
+                (choice.withinTolerance() ? "" : " (forced)") + "\n");
+}
+
 std::optional<RateChoice> chooseRate(ToolEnvironment& env, const RateOptions& options) {
     if (options.prescaler) {
         const std::optional<RateChoice> choice =
@@ -16,7 +21,7 @@ std::optional<RateChoice> chooseRate(ToolEnvironment& env, const RateOptions& op
             env.message("dravik-swv: --prescaler must lie in 1..65536\n");
             return std::nullopt;
         }
-        env.message("dravik-swv: SWO rate " + describeRate(*choice) + "\n");
+        announceRate(env, *choice);
         return choice;
     }
     const std::optional<RateChoice> choice =
@@ -33,10 +38,8 @@ std::optional<RateChoice> chooseRate(ToolEnvironment& env, const RateOptions& op
                         describeRate(*choice) + "; use --force to accept it\n");
             return std::nullopt;
         }
-        env.message("dravik-swv: SWO rate " + describeRate(*choice) + " (forced)\n");
-        return choice;
     }
-    env.message("dravik-swv: SWO rate " + describeRate(*choice) + "\n");
+    announceRate(env, *choice);
     return choice;
 }
 

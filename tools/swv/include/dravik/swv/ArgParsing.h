@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "dravik/swv/Options.h"
 
@@ -14,6 +15,8 @@ bool parseNumber(const std::string& text, uint64_t max, uint64_t& value, std::st
 bool parsePortOption(const std::string& text, PortRoute& route, std::string& error);
 // "N=PATH".
 bool parsePortFileOption(const std::string& text, PortFileOption& option, std::string& error);
+// "8000000,12000000": clock frequencies in Hz, comma-separated, each 1..INT_MAX.
+bool parseClockList(const std::string& text, std::vector<uint32_t>& clocks, std::string& error);
 // Seconds, more than 0.
 bool parseDuration(const std::string& text, double& seconds, std::string& error);
 

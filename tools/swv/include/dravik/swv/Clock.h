@@ -1,22 +1,15 @@
-// Time as the capture sees it: a steady microsecond count and sleeping, replaceable in tests.
+// Time as the capture sees it: a steady microsecond count and sleeping, replaceable in tests. It is
+// the clock measurement's host clock, so one clock serves both.
 #pragma once
 
 #include <cstdint>
 
+#include "dravik/clock/HostClock.h"
+
 namespace dravik::swv {
 
-class Clock {
-  public:
-    virtual ~Clock() = default;
-    virtual uint64_t nowUs() = 0;
-    virtual void sleepUs(uint64_t us) = 0;
-};
-
-class SteadyClock final : public Clock {
-  public:
-    uint64_t nowUs() override;
-    void sleepUs(uint64_t us) override;
-};
+using Clock = dravik::clock::HostClock;
+using SteadyClock = dravik::clock::SteadyHostClock;
 
 // Wall clock, microseconds since the Unix epoch.
 int64_t wallClockUs();

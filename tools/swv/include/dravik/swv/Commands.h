@@ -32,6 +32,9 @@ struct ToolEnvironment {
     // After a failed write to `out`: whether its reader went away (a closed pipe, `| head`), which
     // ends a command quietly. Null: never.
     std::function<bool()> outputGone;
+    // The host clock the target's cycle counter is timed against; null: `clock`. A target
+    // simulated on a clock of its own (the bench's manual clock) is timed against that one.
+    Clock* cycleCounterClock = nullptr;
     // Columns and rows of the terminal standard output is, when it is one; null or false: 80x24.
     std::function<bool(unsigned& columns, unsigned& rows)> terminalSize;
     // Set while standard output shows a full-screen view that must be put away if the process

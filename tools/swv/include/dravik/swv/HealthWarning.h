@@ -14,6 +14,9 @@ struct HealthAdvice {
     uint32_t clockHz = 0;    // the trace clock given, 0 when not known
     uint32_t prescaler = 0;  // the divider used, 0 when not known
     std::string doctor;      // the doctor command that checks this setup; empty: plain "doctor"
+
+    // clockHz was measured and found on the trace rather than given.
+    bool clockMeasured = false;
 };
 
 // Lines starting "dravik-swv: warning: "; empty for a stream that is not unhealthy.

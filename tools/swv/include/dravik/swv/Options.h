@@ -25,10 +25,16 @@ struct SelectionOptions {
 };
 
 struct RateOptions {
+    // The clock the TPIU divides. 0 (--clock auto, or no --clock): the core clock is measured and
+    // the clock found on the trace; TraceStart (TraceClock.h) then holds it in its rate.
     uint32_t clockHz = 0;
+    // --clock-candidates: clocks to try as well when the measured one does not decode.
+    std::vector<uint32_t> clockCandidates;
     std::optional<uint32_t> prescaler;
     std::optional<uint32_t> rateBps;
     bool force = false;
+
+    bool measureClock() const { return clockHz == 0; }
 };
 
 struct PortFileOption {
@@ -93,7 +99,8 @@ struct TopOptions {
 
 struct DoctorOptions {
     SelectionOptions selection;
-    RateOptions rate;  // clockHz 0: no trace setup, registers as found
+    // No --prescaler or --swo-rate: no trace setup, registers as found.
+    RateOptions rate;
     TxMode mode = TxMode::Nrz;
     uint32_t stimulusMask = 0xFFFFFFFF;
     bool noSetup = false;

@@ -38,6 +38,11 @@ class ProbeSession {
     // Selects the probe (strictly by serial number); false after reporting.
     bool select(const std::string& serial, const SelectionOptions& options);
 
+    // Lets the target run (DravikRunDevice); false after reporting.
+    bool runTarget();
+    // Halts the core (DHCSR) and waits until it shows halted; false after reporting.
+    bool haltTarget();
+
     // The diagnostics a failure report shows are those logged from here on.
     void beginCall();
     // A failed exported call in full, with the diagnostics since beginCall() (without -v).

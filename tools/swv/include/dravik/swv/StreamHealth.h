@@ -85,6 +85,9 @@ class StreamHealth {
     std::optional<HealthVerdict> firstUnhealthy_;
 };
 
+// "13.6 %": the share of a span's bytes that formed no packet, one decimal.
+std::string undecodableShare(const StreamTally& span);
+
 // "good", "corrupt: 13.6 % of the bytes formed no packet, ...": the summary's verdict, after
 // "health: ".
 std::string describeVerdict(const HealthVerdict& verdict);

@@ -48,6 +48,14 @@ std::vector<Finding> explainTraceRegisters(const TraceRegisters& registers,
 Finding explainListening(const HealthVerdict& verdict, double seconds, uint64_t packets,
                          uint32_t clockHz);
 
+// A --clock given against the core clock measured: a warning when they differ by more than an SWO
+// line tolerates (3 %), "you gave 48 MHz; the core runs at 72.0 MHz"; nullopt when they agree.
+std::optional<Finding> explainGivenClock(uint32_t givenHz, double measuredHz);
+
+// The core clock could not be measured (`why`, from the measurement): a problem when it was to be
+// used, a note when --clock was given and only goes unchecked.
+Finding explainUnmeasuredClock(const std::string& why, bool clockGiven);
+
 // The register's fields in short, e.g. "ITMENA=1 TSENA=0 ... TraceBusID=0"; for the table.
 std::string describeItmTcr(uint32_t value);
 std::string describeItmLsr(uint32_t value);

@@ -16,6 +16,7 @@ inline constexpr uint32_t kTpiuSppr = 0xE00400F0;
 inline constexpr uint32_t kTpiuFfcr = 0xE0040304;
 inline constexpr uint32_t kTpiuType = 0xE0040FC8;
 inline constexpr uint32_t kDwtCtrl = 0xE0001000;
+inline constexpr uint32_t kDhcsr = 0xE000EDF0;
 
 inline constexpr uint32_t kDemcrTrcena = 1u << 24;
 inline constexpr uint32_t kItmTcrItmena = 1u << 0;
@@ -41,6 +42,9 @@ inline constexpr uint32_t kTpiuTypeFifoSzShift = 6;
 inline constexpr uint32_t kTpiuFfcrEnFCont = 1u << 1;
 inline constexpr uint32_t kSpprManchester = 1;
 inline constexpr uint32_t kSpprNrz = 2;
+// DHCSR written with its key: C_DEBUGEN and C_HALT.
+inline constexpr uint32_t kDhcsrHaltRequest = 0xA05F0003;
+inline constexpr uint32_t kDhcsrSHalt = 1u << 17;
 }  // namespace reg
 
 }  // namespace dravik::swv

@@ -12,6 +12,10 @@
 
 namespace dravik::swv {
 
+// "dravik-swv: SWO rate 2000000 bit/s (72000000 Hz / 36), error +0.000 %", marked "(forced)" when
+// the error is above 3 %.
+void announceRate(ToolEnvironment& env, const RateChoice& choice);
+
 // The rate of --prescaler, or the prescaler solved for --swo-rate; says which on `env.err`.
 // nullopt, after saying why, when the request cannot be met (error above 3 % without --force).
 std::optional<RateChoice> chooseRate(ToolEnvironment& env, const RateOptions& options);
