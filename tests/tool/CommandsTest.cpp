@@ -1,12 +1,15 @@
 // The subcommands run in-process through the command line, against a scripted library.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <functional>
 #include <sstream>
 
 #include "DravikTrace.h"
 #include "ToolTestSupport.h"
 #include "dravik/swv/RecordingReader.h"
+#include "dravik/swv/StatusLine.h"
 #include "dravik/swv/Tool.h"
 #include "dravik/swv/TraceRegisterMap.h"
 
@@ -36,6 +39,10 @@ class CommandsTest : public testing::Test {
         env.errIsTerminal = errIsTerminal;
         env.outIsTerminal = outIsTerminal;
         env.outputGone = outputGone;
+        env.noColorSet = noColorSet;
+        if (columns != 0) {
+            env.terminalColumns = [this] { return columns; };
+        }
         return runTool(env, static_cast<int>(argv.size()), argv.data());
     }
 
@@ -66,6 +73,8 @@ class CommandsTest : public testing::Test {
     size_t queueChunks = 64;
     bool errIsTerminal = false;
     bool outIsTerminal = false;
+    bool noColorSet = false;
+    unsigned columns = 0;  // of the terminal; 0: not known
     std::function<bool()> outputGone;
     TempDir dir;
 };
@@ -319,7 +328,7 @@ TEST_F(CommandsTest, CaptureWithTimestampsSetsTsenaAndTimesTheRecords) {
     EXPECT_EQ(api.countCalls("WriteDebugRegister(0xE0000E80, 0x00000007)"), 1u);
     // Two ticks of the 72 MHz clock.
     EXPECT_NE(out.str().find("{\"kind\":\"instrumentation\",\"port\":0,\"size\":1,\"value\":97,"
-                             "\"ticks\":2,\"time\":0.000000028,\"host_time\":"),
+                             "\"text\":\"a\",\"ticks\":2,\"time\":0.000000028,\"host_time\":"),
               std::string::npos)
         << out.str();
 }
@@ -546,24 +555,56 @@ TEST_F(CommandsTest, AnyOtherFailedWriteEndsTheCaptureWithAnError) {
         << err.str();
 }
 
-TEST_F(CommandsTest, OnATerminalTheStatusIsLiveAndMakesRoomForOutput) {
+TEST_F(CommandsTest, OnATerminalTheStatusIsOneFittedRowDrawnOnlyWhenItChanges) {
     errIsTerminal = true;
     outIsTerminal = true;
-    api.polls = {SwvPoll{0, benchTrace(1, 1)}};
+    noColorSet = true;
+    columns = 40;
+    const Bytes trace = benchTrace(1, 100);
+    for (size_t at = 0; at < trace.size(); at += 100) {
+        api.polls.emplace_back(
+            0, Bytes(trace.begin() + static_cast<long>(at),
+                     trace.begin() + static_cast<long>(std::min(at + 100, trace.size()))));
+    }
+    const uint64_t startUs = clock.nowUs();
     ASSERT_EQ(run(benchCapture({"--ports", "3"})), 0);
+    const uint64_t elapsedUs = clock.nowUs() - startUs;
     const std::string text = err.str();
-    // Drawn in place, taken away at the end, then the summary.
+    // Between the rate line and the summary: draws and erasures in place, no line end.
     const size_t first = text.find('\n') + 1;
-    EXPECT_EQ(text.find("\r\033[K", first), first) << text;
-    EXPECT_NE(text.find(" s  ", first), std::string::npos) << text;
-    EXPECT_NE(text.find("  |  overflows 0, decode errors 0 B, host drops 0, read failures 0, "
-                        "queue drops 0 B\r\033[K"),
-              std::string::npos)
-        << text;
     const size_t summary = text.find("captured ");
-    ASSERT_NE(summary, std::string::npos);
+    ASSERT_NE(summary, std::string::npos) << text;
+    const std::string live = text.substr(first, summary - first);
+    EXPECT_EQ(live.find('\n'), std::string::npos) << live;
+    std::vector<std::string> pieces;
+    for (size_t at = 0; at <= live.size();) {
+        const size_t next = live.find("\r\033[K", at);
+        pieces.push_back(
+            live.substr(at, next == std::string::npos ? std::string::npos : next - at));
+        at = next == std::string::npos ? live.size() + 1 : next + 4;
+    }
+    ASSERT_EQ(pieces.front(), "");
+    size_t draws = 0;
+    for (size_t i = 1; i < pieces.size(); ++i) {
+        if (pieces[i].empty()) {
+            continue;  // taken away
+        }
+        ++draws;
+        EXPECT_LE(pieces[i].size(), 39u) << pieces[i];
+        // Drawn again only when the text changed, or after it was taken away.
+        EXPECT_NE(pieces[i], pieces[i - 1]) << i;
+    }
+    EXPECT_GE(draws, 1u);
+    EXPECT_LE(draws, elapsedUs / StatusLine::kFramePeriodUs + 1) << live;
+    // Taken away before the summary.
     EXPECT_EQ(text.rfind("\r\033[K", summary), summary - 4) << text;
-    EXPECT_EQ(out.str(), "[0] line 1\n[1] 0x00000001\n");
+    std::string lines;
+    for (unsigned n = 1; n <= 100; ++n) {
+        char row[48];
+        std::snprintf(row, sizeof row, "[0] line %u\n[1] 0x%08x\n", n, n);
+        lines += row;
+    }
+    EXPECT_EQ(out.str(), lines);
 }
 
 TEST_F(CommandsTest, OffATerminalOnlyTheSummary) {
@@ -662,9 +703,10 @@ TEST_F(CommandsTest, DecodeFormatsAPlainDump) {
     test::writeBytes(path, stream.bytes());
     ASSERT_EQ(run({"decode", path, "--format", "csv"}), 0) << err.str();
     EXPECT_EQ(out.str(),
-              "kind,port,size,value,ticks,time,host_time\n"
-              "instrumentation,1,2,4660,,,\n"
-              "overflow,,0,0,,,\n");
+              "kind,port,size,value,text,ticks,time,host_time,detail\n"
+              "header,,,1,,,,,\n"
+              "instrumentation,1,2,4660,,,,,\n"
+              "overflow,,0,0,,,,,\n");
     EXPECT_EQ(err.str(),
               "decoded 4 bytes, 2 packets\n"
               "  port 1: 1 packets\n"
@@ -690,16 +732,19 @@ TEST_F(CommandsTest, DecodeShowsPacketsOnEveryPageOfPorts) {
     } cases[] = {
         {"text", "[224] B\n[0] A\n"},
         {"jsonl",
-         "{\"kind\":\"instrumentation\",\"port\":0,\"size\":1,\"value\":65}\n"
-         "{\"kind\":\"stimulus page\",\"size\":0,\"value\":7}\n"
-         "{\"kind\":\"instrumentation\",\"port\":224,\"size\":1,\"value\":66}\n"
-         "{\"kind\":\"instrumentation\",\"port\":224,\"size\":1,\"value\":10}\n"},
+         "{\"kind\":\"header\",\"version\":1}\n"
+         "{\"kind\":\"instrumentation\",\"port\":0,\"size\":1,\"value\":65,\"text\":\"A\"}\n"
+         "{\"kind\":\"stimulus_page\",\"size\":0,\"value\":7}\n"
+         "{\"kind\":\"instrumentation\",\"port\":224,\"size\":1,\"value\":66,\"text\":\"B\"}\n"
+         "{\"kind\":\"instrumentation\",\"port\":224,\"size\":1,\"value\":10,"
+         "\"text\":\"\\u000a\"}\n"},
         {"csv",
-         "kind,port,size,value,ticks,time,host_time\n"
-         "instrumentation,0,1,65,,,\n"
-         "stimulus page,,0,7,,,\n"
-         "instrumentation,224,1,66,,,\n"
-         "instrumentation,224,1,10,,,\n"},
+         "kind,port,size,value,text,ticks,time,host_time,detail\n"
+         "header,,,1,,,,,\n"
+         "instrumentation,0,1,65,\"A\",,,,\n"
+         "stimulus_page,,0,7,,,,,\n"
+         "instrumentation,224,1,66,\"B\",,,,\n"
+         "instrumentation,224,1,10,\"\\x0a\",,,,\n"},
     };
     for (const auto& c : cases) {
         ASSERT_EQ(run({"decode", path, "--plain", "--format", c.format}), 0) << err.str();

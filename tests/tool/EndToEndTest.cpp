@@ -161,7 +161,7 @@ TEST(EndToEnd, TimestampsGiveEachRecordItsTargetTime) {
     const ProcessResult result = runToolProcess(onBench(
         capture({"--duration", "0.5", "--ports", "0x1", "--timestamps", "--format", "jsonl"})));
     ASSERT_EQ(result.exitStatus, 0) << result.err;
-    EXPECT_NE(result.out.find("\"kind\":\"local timestamp"), std::string::npos)
+    EXPECT_NE(result.out.find("\"kind\":\"local_timestamp\""), std::string::npos)
         << result.out.substr(0, 400);
     EXPECT_NE(result.out.find("\"time\":"), std::string::npos);
 }

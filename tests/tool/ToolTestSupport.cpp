@@ -50,6 +50,25 @@ ItmStream& ItmStream::timestamp(unsigned delta) {
     return *this;
 }
 
+ItmStream& ItmStream::localTimestamp(uint32_t delta) {
+    bytes_.push_back(0xC0);
+    do {
+        const uint8_t group = delta & 0x7F;
+        delta >>= 7;
+        bytes_.push_back(static_cast<uint8_t>(group | (delta != 0 ? 0x80 : 0)));
+    } while (delta != 0);
+    return *this;
+}
+
+ItmStream& ItmStream::hardware(unsigned discriminator, unsigned size, uint32_t value) {
+    const unsigned code = size == 4 ? 3 : size;
+    bytes_.push_back(static_cast<uint8_t>(((discriminator & 31) << 3) | 0x04 | code));
+    for (unsigned i = 0; i < size; ++i) {
+        bytes_.push_back(static_cast<uint8_t>(value >> (8 * i)));
+    }
+    return *this;
+}
+
 ItmStream& ItmStream::overflow() {
     bytes_.push_back(0x70);
     return *this;

@@ -30,6 +30,10 @@ class ItmStream {
     ItmStream& text(unsigned port, const std::string& text);
     // A one-byte local timestamp (delta 1..6).
     ItmStream& timestamp(unsigned delta);
+    // A local timestamp of any delta below 2^28, synchronous with the packet before it.
+    ItmStream& localTimestamp(uint32_t delta);
+    // A hardware source packet: DWT `discriminator`, `size` 1, 2 or 4 bytes of `value`.
+    ItmStream& hardware(unsigned discriminator, unsigned size, uint32_t value);
     ItmStream& overflow();
     ItmStream& sync();
     ItmStream& raw(const Bytes& bytes);

@@ -29,6 +29,10 @@ struct RawOutput {
     std::string format = "text";
     std::vector<std::string> ports;
     std::vector<std::string> portFiles;
+    std::string time;
+    std::string timeFormat;
+    std::string events;  // "all" for --events alone
+    std::string color = "auto";
     bool quiet = false;
 };
 
@@ -145,10 +149,29 @@ void addStrict(CLI::App& command, RawArguments& raw) {
 void addOutput(CLI::App& command, RawArguments& raw) {
     command
         .add_option("--port", raw.output.ports,
-                    "PORT=hex|dec|text|auto: show this port in this form (repeatable; with "
-                    "any, only the ports named are shown)")
+                    "PORT=FORMAT: show this port as auto, text, hex, dec, signed, float or a "
+                    "printf-style pattern such as 'temp=%d' (repeatable; with any, only the "
+                    "ports named are shown)")
         ->type_name("PORT=FORMAT")
         ->allow_extra_args(false);
+    command
+        .add_option("--time", raw.output.time,
+                    "Start each text line with its time: target (from the ITM's timestamps), "
+                    "host (when it arrived) or both")
+        ->type_name("SOURCE");
+    command
+        .add_option("--time-format", raw.output.timeFormat,
+                    "relative (seconds since the start, the default), absolute (the target's "
+                    "count, the host's time of day) or delta (since the line before)")
+        ->type_name("FORMAT");
+    command.add_flag("--events{all}", raw.output.events,
+                     "Show exceptions, DWT event counter wraps and overflows among the text, in "
+                     "stream order; --events=pc adds the PC samples");
+    command
+        .add_option("--color,--colour", raw.output.color,
+                    "Colour the port prefixes and warnings: auto (on a terminal, unless NO_COLOR "
+                    "is set), always or never")
+        ->type_name("WHEN");
     command
         .add_option("--port-file", raw.output.portFiles,
                     "PORT=PATH: write this port to a file (repeatable)")
@@ -229,6 +252,34 @@ bool checkOutput(Checker& check, const RawArguments& raw, OutputOptions& output)
         }
         output.portFiles.push_back(file);
     }
+    if (!raw.output.time.empty() && !parseTimeSource(raw.output.time, output.time)) {
+        check.fail("--time: '" + raw.output.time + "' is not target, host or both");
+    }
+    if (!raw.output.timeFormat.empty()) {
+        if (!parseTimeFormat(raw.output.timeFormat, output.timeFormat)) {
+            check.fail("--time-format: '" + raw.output.timeFormat +
+                       "' is not relative, absolute or delta");
+        } else if (raw.output.time.empty()) {
+            check.fail("--time-format needs --time target, host or both");
+        }
+    }
+    if (raw.output.events == "all") {
+        output.events.shown = true;
+    } else if (raw.output.events == "pc") {
+        output.events.shown = true;
+        output.events.pcSamples = true;
+    } else if (!raw.output.events.empty()) {
+        check.fail("--events: '" + raw.output.events + "' is not pc (--events=pc)");
+    }
+    if (!parseColorMode(raw.output.color, output.color)) {
+        check.fail("--color: '" + raw.output.color + "' is not auto, always or never");
+    }
+    // The records carry every packet and both times already.
+    if (output.format != OutputFormat::Text &&
+        (output.time != TimeSource::None || output.events.shown)) {
+        check.fail(std::string("--time and --events are for text output, not --format ") +
+                   outputFormatName(output.format));
+    }
     output.quiet = raw.output.quiet;
     return check.ok();
 }
@@ -282,7 +333,8 @@ int runTool(ToolEnvironment& env, int argc, const char* const* argv) {
                      "Stop after this many seconds (default: at Ctrl-C)")
         ->type_name("SECONDS");
     capture->add_flag("--timestamps", raw.timestamps,
-                      "Turn on ITM local timestamps (ITM_TCR.TSENA)");
+                      "Turn on ITM local timestamps (ITM_TCR.TSENA); text lines then show the "
+                      "target time unless --time says otherwise");
     addOutput(*capture, raw);
     capture->add_option("--raw", raw.raw, "Record the trace to this file, for decode")
         ->type_name("PATH");
@@ -338,6 +390,9 @@ int runTool(ToolEnvironment& env, int argc, const char* const* argv) {
         const int code = app.exit(e, env.out, env.err);
         return code == 0 ? kExitOk : kExitUsage;
     }
+    ColorMode color = ColorMode::Auto;
+    parseColorMode(raw.output.color, color);  // a bad one is reported with the other arguments
+    env.errColor = useColor(color, env.errIsTerminal, env.noColorSet);
 
     if (*list) {
         return runList(env, ListOptions{raw.json, raw.verbose});
@@ -366,7 +421,13 @@ int runTool(ToolEnvironment& env, int argc, const char* const* argv) {
         if (!check.ok()) {
             return usage(env, check);
         }
-        options.timestamps = raw.timestamps;
+        // Target time needs the timestamps, and timestamps asked for are shown.
+        options.timestamps = raw.timestamps || options.output.time == TimeSource::Target ||
+                             options.output.time == TimeSource::Both;
+        if (raw.timestamps && raw.output.time.empty() &&
+            options.output.format == OutputFormat::Text) {
+            options.output.time = TimeSource::Target;
+        }
         options.noSync = raw.noSync;
         options.rawPath = raw.raw;
         options.rawPlainPath = raw.rawPlain;

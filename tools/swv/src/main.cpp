@@ -1,9 +1,11 @@
 // dravik-swv: SWV/SWO trace capture through a Dravik probe.
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <csignal>
+#include <cstdlib>
 #include <exception>
 #include <iostream>
 
@@ -13,6 +15,7 @@
 namespace {
 
 std::atomic<int> g_stopRequests{0};
+std::atomic<int> g_resizes{0};
 
 // The first Ctrl-C stops the capture cleanly; a second one ends the process at once.
 void onStopSignal(int) {
@@ -27,8 +30,19 @@ void installSignalHandlers() {
     sigemptyset(&action.sa_mask);
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
+    // The status line is fitted to the terminal again after a resize.
+    struct sigaction resize = {};
+    resize.sa_handler = [](int) { g_resizes.fetch_add(1); };
+    sigemptyset(&resize.sa_mask);
+    resize.sa_flags = SA_RESTART;
+    sigaction(SIGWINCH, &resize, nullptr);
     // A closed pipe shows as a failed write, which ends the capture cleanly and quietly.
     std::signal(SIGPIPE, SIG_IGN);
+}
+
+unsigned stderrColumns() {
+    winsize size = {};
+    return ::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 ? size.ws_col : 0;
 }
 
 // A pipe or socket whose reader has gone reports an error condition on the writing end.
@@ -50,6 +64,10 @@ int main(int argc, char** argv) {
         env.errIsTerminal = isatty(STDERR_FILENO) == 1;
         env.stopRequests = &g_stopRequests;
         env.outputGone = stdoutReaderGone;
+        const char* noColor = std::getenv("NO_COLOR");
+        env.noColorSet = noColor != nullptr && noColor[0] != '\0';
+        env.terminalColumns = stderrColumns;
+        env.resizes = &g_resizes;
         return dravik::swv::runTool(env, argc, argv);
     } catch (const std::exception& e) {
         std::cerr << "dravik-swv: " << e.what() << "\n";

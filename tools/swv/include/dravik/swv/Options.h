@@ -7,6 +7,9 @@
 #include <utility>
 #include <vector>
 
+#include "dravik/swv/Colour.h"
+#include "dravik/swv/EventRows.h"
+#include "dravik/swv/LineTime.h"
 #include "dravik/swv/PacketRecords.h"
 #include "dravik/swv/TracePipeline.h"
 
@@ -40,6 +43,10 @@ struct OutputOptions {
     OutputFormat format = OutputFormat::Text;
     std::vector<PortRoute> ports;  // --port N=FORMAT
     std::vector<PortFileOption> portFiles;
+    TimeSource time = TimeSource::None;  // --time
+    TimeFormat timeFormat = TimeFormat::Relative;
+    EventOptions events;
+    ColorMode color = ColorMode::Auto;
     bool quiet = false;
 };
 
