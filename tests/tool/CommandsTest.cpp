@@ -645,6 +645,18 @@ TEST_F(CommandsTest, BadArgumentsTouchNothing) {
         {"capture", "--clock", "72000000", "--prescaler", "36", "--duration", "-1"},
         {"capture", "--clock", "72000000", "--prescaler", "36", "--format", "xml"},
         {"capture", "--clock", "72000000", "--prescaler", "36", "--raw", "a", "--raw-plain", "a"},
+        {"capture", "--clock", "72000000", "--prescaler", "36", "--port", "1=n=%n"},
+        {"capture", "--clock", "72000000", "--prescaler", "36", "--port", "1=%d%d"},
+        {"capture", "--clock", "72000000", "--prescaler", "36", "--time", "later"},
+        {"capture", "--clock", "72000000", "--prescaler", "36", "--time-format", "delta"},
+        {"capture", "--clock", "72000000", "--prescaler", "36", "--time", "host", "--time-format",
+         "daily"},
+        {"capture", "--clock", "72000000", "--prescaler", "36", "--events=all-of-them"},
+        {"capture", "--clock", "72000000", "--prescaler", "36", "--color", "sometimes"},
+        {"capture", "--clock", "72000000", "--prescaler", "36", "--format", "jsonl", "--time",
+         "host"},
+        {"decode", "x.rec", "--port", "0=%s"},
+        {"decode", "x.rec", "--format", "csv", "--events"},
         {"capture", "--bogus"},
         {"decode"},
         {"decode", "x.rec", "--clock", "fast"},
@@ -713,6 +725,36 @@ TEST_F(CommandsTest, DecodeFormatsAPlainDump) {
               "  losses: overflows 1, decode errors 0 B, host drops 0, read failures 0, queue "
               "drops 0 B\n"
               "  health: too little trace to judge (4 bytes)\n");
+}
+
+TEST_F(CommandsTest, DecodeShowsTimesEventsAndPatternsAsAsked) {
+    const std::string path = dir.path("events.bin");
+    ItmStream stream;
+    stream
+        .hardware(1, 2, 0x100F)  // SysTick entered
+        .localTimestamp(1000)
+        .text(0, "go!\n")  // one word
+        .localTimestamp(500)
+        .write(1, 4, 0x41AC0000)  // 21.5f
+        .localTimestamp(250);
+    test::writeBytes(path, stream.bytes());
+    const std::vector<std::string> args = {"decode",   path,       "--plain", "--clock",
+                                           "1000000",  "--time",   "target",  "--time-format",
+                                           "absolute", "--events", "--port",  "0=text",
+                                           "--port",   "1=v=%.1f", "--color"};
+    std::vector<std::string> plain = args;
+    plain.push_back("never");
+    ASSERT_EQ(run(plain), 0) << err.str();
+    EXPECT_EQ(out.str(),
+              "[t 0.001000] [exception] entered SysTick\n"
+              "[t 0.001500] [0] go!\n"
+              "[t 0.001750] [1] v=21.5\n");
+    std::vector<std::string> colored = args;
+    colored.push_back("always");
+    ASSERT_EQ(run(colored), 0) << err.str();
+    EXPECT_NE(out.str().find("\033[2m[t 0.001500] \033[0m\033[36m[0]\033[0m go!\n"),
+              std::string::npos)
+        << out.str();
 }
 
 TEST_F(CommandsTest, DecodeShowsPacketsOnEveryPageOfPorts) {

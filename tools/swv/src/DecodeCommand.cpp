@@ -71,6 +71,11 @@ int runDecode(ToolEnvironment& env, const DecodeOptions& options) {
         clockHz == 0 ? 0 : timestampClockHz(clockHz, reader.plain() ? 0 : header.itmTcr);
     const uint32_t mask =
         reader.plain() || header.stimulusMask == 0 ? 0xFFFFFFFF : header.stimulusMask;
+    // A recording with timestamps shows its target time, as its capture did.
+    OutputOptions output = options.output;
+    if (!output.time && !reader.plain() && (header.itmTcr & reg::kItmTcrTsena) != 0) {
+        output.time = TimeSource::Target;
+    }
     MainOutput main;
     main.terminal = env.outIsTerminal;
     main.noColorSet = env.noColorSet;

@@ -40,7 +40,8 @@ const char* timeSourceName(TimeSource source) noexcept {
 }
 
 bool parseTimeSource(std::string_view name, TimeSource& source) noexcept {
-    for (TimeSource s : {TimeSource::Target, TimeSource::Host, TimeSource::Both}) {
+    for (TimeSource s :
+         {TimeSource::None, TimeSource::Target, TimeSource::Host, TimeSource::Both}) {
         if (name == timeSourceName(s)) {
             source = s;
             return true;

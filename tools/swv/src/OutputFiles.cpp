@@ -45,7 +45,10 @@ PipelineConfig pipelineConfig(const OutputOptions& options, const PortFiles& fil
     config.files = files.routes(options);
     config.clocks = clocks;
     config.quiet = options.quiet;
-    config.text.time.source = options.time;
+    // Only text rows have a time column; records carry both times as fields.
+    config.text.time.source = options.format == OutputFormat::Text
+                                  ? options.time.value_or(TimeSource::None)
+                                  : TimeSource::None;
     config.text.time.format = options.timeFormat;
     config.text.time.hostStartWallUs = main.startWallUs;
     config.text.events = options.events;

@@ -157,7 +157,7 @@ void addOutput(CLI::App& command, RawArguments& raw) {
     command
         .add_option("--time", raw.output.time,
                     "Start each text line with its time: target (from the ITM's timestamps), "
-                    "host (when it arrived) or both")
+                    "host (when it arrived), both, or none")
         ->type_name("SOURCE");
     command
         .add_option("--time-format", raw.output.timeFormat,
@@ -252,8 +252,12 @@ bool checkOutput(Checker& check, const RawArguments& raw, OutputOptions& output)
         }
         output.portFiles.push_back(file);
     }
-    if (!raw.output.time.empty() && !parseTimeSource(raw.output.time, output.time)) {
-        check.fail("--time: '" + raw.output.time + "' is not target, host or both");
+    if (!raw.output.time.empty()) {
+        TimeSource time = TimeSource::None;
+        if (!parseTimeSource(raw.output.time, time)) {
+            check.fail("--time: '" + raw.output.time + "' is not target, host, both or none");
+        }
+        output.time = time;
     }
     if (!raw.output.timeFormat.empty()) {
         if (!parseTimeFormat(raw.output.timeFormat, output.timeFormat)) {
@@ -276,7 +280,7 @@ bool checkOutput(Checker& check, const RawArguments& raw, OutputOptions& output)
     }
     // The records carry every packet and both times already.
     if (output.format != OutputFormat::Text &&
-        (output.time != TimeSource::None || output.events.shown)) {
+        (output.time.value_or(TimeSource::None) != TimeSource::None || output.events.shown)) {
         check.fail(std::string("--time and --events are for text output, not --format ") +
                    outputFormatName(output.format));
     }
@@ -424,8 +428,7 @@ int runTool(ToolEnvironment& env, int argc, const char* const* argv) {
         // Target time needs the timestamps, and timestamps asked for are shown.
         options.timestamps = raw.timestamps || options.output.time == TimeSource::Target ||
                              options.output.time == TimeSource::Both;
-        if (raw.timestamps && raw.output.time.empty() &&
-            options.output.format == OutputFormat::Text) {
+        if (raw.timestamps && !options.output.time) {
             options.output.time = TimeSource::Target;
         }
         options.noSync = raw.noSync;

@@ -3,6 +3,7 @@
 //     --time target    the target's time, from its timestamps     [t 1.234567] [0] line 12
 //     --time host      when the bytes reached the host            [h 0.501234] [0] line 12
 //     --time both      both                                       [t 1.234567 h 0.501234] ...
+//     --time none      no time column
 //
 //     --time-format relative  seconds since the first timestamp (target) or since the capture
 //                             started (host); the default
@@ -25,7 +26,7 @@ enum class TimeSource : uint8_t { None, Target, Host, Both };
 enum class TimeFormat : uint8_t { Relative, Absolute, Delta };
 
 const char* timeSourceName(TimeSource source) noexcept;
-// "target", "host" or "both".
+// "none", "target", "host" or "both".
 bool parseTimeSource(std::string_view name, TimeSource& source) noexcept;
 const char* timeFormatName(TimeFormat format) noexcept;
 // "relative", "absolute" or "delta".

@@ -43,7 +43,9 @@ struct OutputOptions {
     OutputFormat format = OutputFormat::Text;
     std::vector<PortRoute> ports;  // --port N=FORMAT
     std::vector<PortFileOption> portFiles;
-    TimeSource time = TimeSource::None;  // --time
+    // --time; nullopt when not given: a capture with --timestamps, or a decode of a recording
+    // with timestamps, shows the target time.
+    std::optional<TimeSource> time;
     TimeFormat timeFormat = TimeFormat::Relative;
     EventOptions events;
     ColorMode color = ColorMode::Auto;
