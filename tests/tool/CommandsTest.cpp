@@ -9,6 +9,7 @@
 #include "DravikTrace.h"
 #include "ToolTestSupport.h"
 #include "dravik/swv/RecordingReader.h"
+#include "dravik/swv/RecordingWriter.h"
 #include "dravik/swv/StatusLine.h"
 #include "dravik/swv/Tool.h"
 #include "dravik/swv/TraceRegisterMap.h"
@@ -33,7 +34,7 @@ class CommandsTest : public testing::Test {
         }
         out.str("");
         err.str("");
-        ToolEnvironment env(api, out, err, clock);
+        ToolEnvironment env(api, mainOut != nullptr ? *mainOut : out, err, clock);
         env.queueChunks = queueChunks;
         env.stopRequests = &stopRequests;
         env.errIsTerminal = errIsTerminal;
@@ -74,7 +75,8 @@ class CommandsTest : public testing::Test {
     bool errIsTerminal = false;
     bool outIsTerminal = false;
     bool noColorSet = false;
-    unsigned columns = 0;  // of the terminal; 0: not known
+    unsigned columns = 0;             // of the terminal; 0: not known
+    std::ostream* mainOut = nullptr;  // instead of `out`
     std::function<bool()> outputGone;
     TempDir dir;
 };
@@ -822,6 +824,63 @@ TEST_F(CommandsTest, DecodeReplaysInRealTime) {
     ASSERT_EQ(run({"decode", recording, "--realtime", "-q"}), 0);
     // The fake clock moves only by the replay's sleeps: up to the last record's time.
     EXPECT_GT(clock.nowUs(), before);
+}
+
+// Notes when each piece of output was written, on the test's clock.
+class TimedWrites : public std::streambuf {
+  public:
+    explicit TimedWrites(FakeClock& clock) : clock_(clock) {}
+    std::vector<std::pair<uint64_t, std::string>> writes;
+
+  protected:
+    std::streamsize xsputn(const char* text, std::streamsize size) override {
+        writes.emplace_back(clock_.nowUs(), std::string(text, static_cast<size_t>(size)));
+        return size;
+    }
+    int overflow(int c) override {
+        writes.emplace_back(clock_.nowUs(), std::string(1, static_cast<char>(c)));
+        return c;
+    }
+
+  private:
+    FakeClock& clock_;
+};
+
+TEST_F(CommandsTest, AReplayOnATerminalShowsEachPieceOfALineOnceItHasWaitedTheHold) {
+    // The target wrote "a" at 0 s, "b" at 0.5 s and the line end at 1.5 s.
+    const std::string recording = dir.path("pieces.rec");
+    std::string error;
+    std::unique_ptr<RecordingWriter> writer =
+        RecordingWriter::create(recording, RecordingWriter::Kind::Recording, error);
+    ASSERT_NE(writer, nullptr) << error;
+    RecordingSettings settings;
+    settings.traceClockHz = 72000000;
+    settings.prescaler = 36;
+    ASSERT_TRUE(writer->writeHeader(makeRecordingHeader(settings)));
+    for (const auto& [timeUs, byte] :
+         {std::pair<uint64_t, uint8_t>{0, 'a'}, {500000, 'b'}, {1500000, '\n'}}) {
+        const Bytes write = ItmStream().write(0, 1, byte).bytes();
+        ASSERT_TRUE(writer->writeData(timeUs, write.data(), write.size()));
+    }
+    ASSERT_TRUE(writer->writeEnd(1500000));
+    ASSERT_TRUE(writer->close());
+
+    TimedWrites screen(clock);
+    std::ostream terminal(&screen);
+    mainOut = &terminal;
+    outIsTerminal = true;
+    const uint64_t startUs = clock.nowUs();
+    ASSERT_EQ(run({"decode", recording, "--realtime", "--time", "host", "--port", "0=text",
+                   "--color", "never"}),
+              0)
+        << err.str();
+    const uint64_t hold = TracePipeline::kPartialLineHoldUs;
+    // The row carries the time its first character arrived, however long it waited.
+    const std::vector<std::pair<uint64_t, std::string>> expected = {
+        {startUs + hold, "[h 0.000000] a"},
+        {startUs + 500000 + hold, "b"},
+        {startUs + 1500000, "\n"}};
+    EXPECT_EQ(screen.writes, expected);
 }
 
 // --- doctor ---
