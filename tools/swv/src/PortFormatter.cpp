@@ -132,13 +132,13 @@ void PortFormatter::addNumber(const TimedPacket& write, PortFormat shownAs, Text
 void PortFormatter::addText(const TimedPacket& write, TextDisplay& display) {
     lines_.add(write.packet, [&](std::string_view line) {
         const LineStamp stamp = waiting_ ? waitingStamp_ : stampOf(write);
-        std::string text;
+        scratch_.clear();
         if (shown_ == 0) {
-            appendEscaped(line, text);
-            display.row(label_, stamp, text);
+            appendEscaped(line, scratch_);
+            display.row(label_, stamp, scratch_);
         } else {
-            appendEscaped(line.substr(std::min(shown_, line.size())), text);
-            display.finish(static_cast<int>(port_), label_, stamp, text);
+            appendEscaped(line.substr(std::min(shown_, line.size())), scratch_);
+            display.finish(static_cast<int>(port_), label_, stamp, scratch_);
         }
         shown_ = 0;
         waiting_ = false;
@@ -155,9 +155,9 @@ void PortFormatter::showWaiting(TextDisplay& display) {
         return;
     }
     const std::string_view pending = lines_.pendingText();
-    std::string text;
-    appendEscaped(pending.substr(shown_), text);
-    display.extend(static_cast<int>(port_), label_, waitingStamp_, text);
+    scratch_.clear();
+    appendEscaped(pending.substr(shown_), scratch_);
+    display.extend(static_cast<int>(port_), label_, waitingStamp_, scratch_);
     shown_ = pending.size();
     waiting_ = false;
 }

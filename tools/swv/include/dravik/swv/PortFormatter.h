@@ -78,6 +78,7 @@ class PortFormatter {
     // `auto`: writes of NUL bytes only, held until the port shows what it carries.
     std::vector<TimedPacket> undecided_;
     static constexpr size_t kMaxUndecided = 16;
+    std::string scratch_;  // a row's text, kept for its capacity
 };
 
 }  // namespace dravik::swv
