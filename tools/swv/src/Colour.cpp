@@ -2,6 +2,8 @@
 
 #include <array>
 
+#include "dravik/swv/EnumNames.h"
+
 namespace dravik::swv {
 
 const char* colorModeName(ColorMode mode) noexcept {
@@ -17,13 +19,8 @@ const char* colorModeName(ColorMode mode) noexcept {
 }
 
 bool parseColorMode(std::string_view name, ColorMode& mode) noexcept {
-    for (ColorMode m : {ColorMode::Auto, ColorMode::Always, ColorMode::Never}) {
-        if (name == colorModeName(m)) {
-            mode = m;
-            return true;
-        }
-    }
-    return false;
+    static constexpr ColorMode kModes[] = {ColorMode::Auto, ColorMode::Always, ColorMode::Never};
+    return parseByName(name, kModes, colorModeName, mode);
 }
 
 bool useColor(ColorMode mode, bool isTerminal, bool noColorSet) noexcept {

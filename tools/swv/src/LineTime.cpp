@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <ctime>
 
+#include "dravik/swv/EnumNames.h"
+
 namespace dravik::swv {
 
 namespace {
@@ -40,14 +42,9 @@ const char* timeSourceName(TimeSource source) noexcept {
 }
 
 bool parseTimeSource(std::string_view name, TimeSource& source) noexcept {
-    for (TimeSource s :
-         {TimeSource::None, TimeSource::Target, TimeSource::Host, TimeSource::Both}) {
-        if (name == timeSourceName(s)) {
-            source = s;
-            return true;
-        }
-    }
-    return false;
+    static constexpr TimeSource kSources[] = {TimeSource::None, TimeSource::Target,
+                                              TimeSource::Host, TimeSource::Both};
+    return parseByName(name, kSources, timeSourceName, source);
 }
 
 const char* timeFormatName(TimeFormat format) noexcept {
@@ -63,13 +60,9 @@ const char* timeFormatName(TimeFormat format) noexcept {
 }
 
 bool parseTimeFormat(std::string_view name, TimeFormat& format) noexcept {
-    for (TimeFormat f : {TimeFormat::Relative, TimeFormat::Absolute, TimeFormat::Delta}) {
-        if (name == timeFormatName(f)) {
-            format = f;
-            return true;
-        }
-    }
-    return false;
+    static constexpr TimeFormat kFormats[] = {TimeFormat::Relative, TimeFormat::Absolute,
+                                              TimeFormat::Delta};
+    return parseByName(name, kFormats, timeFormatName, format);
 }
 
 void TimeColumn::appendTarget(double seconds, std::string& out) const {

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "dravik/profile/ExceptionTracker.h"
+#include "dravik/swv/EnumNames.h"
 #include "dravik/swv/PortFormatter.h"
 
 namespace dravik::swv {
@@ -155,13 +156,9 @@ const char* outputFormatName(OutputFormat format) noexcept {
 }
 
 bool parseOutputFormat(std::string_view name, OutputFormat& format) noexcept {
-    for (OutputFormat f : {OutputFormat::Text, OutputFormat::Jsonl, OutputFormat::Csv}) {
-        if (name == outputFormatName(f)) {
-            format = f;
-            return true;
-        }
-    }
-    return false;
+    static constexpr OutputFormat kFormats[] = {OutputFormat::Text, OutputFormat::Jsonl,
+                                                OutputFormat::Csv};
+    return parseByName(name, kFormats, outputFormatName, format);
 }
 
 const char* recordKindName(itm::PacketKind kind) noexcept {

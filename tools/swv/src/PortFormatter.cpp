@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "dravik/swv/Colour.h"
+#include "dravik/swv/EnumNames.h"
 
 namespace dravik::swv {
 
@@ -46,13 +47,7 @@ const char* portFormatName(PortFormat format) noexcept {
 }
 
 bool parsePortFormat(std::string_view name, PortFormat& format) noexcept {
-    for (PortFormat f : kNamedFormats) {
-        if (name == portFormatName(f)) {
-            format = f;
-            return true;
-        }
-    }
-    return false;
+    return parseByName(name, kNamedFormats, portFormatName, format);
 }
 
 void appendEscaped(std::string_view text, std::string& out) {
