@@ -232,7 +232,8 @@ class DRAVIK_API DbgDev {
     static int ConvFreqKHzToComClock(unsigned char com, DbgDev_SwClkT* swClock,
                                      DbgDev_JtagClkT* jtagClock, unsigned freqKHz);
     // Clock by kHz: fixed 1000 kHz, second-generation settings, or the probe's applied value.
-    // 0, 20, 26, 36 (warning: the applied frequency differs, the clock runs), transport codes.
+    // 0, 20, 26, 36 (warning: the applied frequency differs, the clock runs), transport codes; a
+    // second-generation setter that fails returns its code and leaves the clock members alone.
     int SetComFreq(unsigned char com, unsigned freqKHz);
     // Current frequency and the offered ones (`list` holds 10). 0, 20, 21, 26, transport codes.
     int GetComFreq(unsigned char com, unsigned* currentKHz, unsigned* count, unsigned* list);
@@ -342,7 +343,8 @@ class DRAVIK_API DbgDev {
     // --- breakpoints ---
     // Breakpoints: software (BKPT in SRAM) or FPB comparators elsewhere; apply 1 updates the target
     // now. 4 (probe not open, bulk operations), 5 (no free comparator), 6 (no software breakpoint),
-    // 20, and the codes of the memory and register accesses.
+    // 20 (also: an address at or above 0x20000000 outside SRAM on a revision 1 FPB, which matches
+    // only the code region), and the codes of the memory and register accesses.
     int SetBreakpoint(unsigned address, int apply, int apIndex);
     int ClearBreakpoint(unsigned address, int apply, int apIndex);
     int UpdateBreakpointsOnTarget(int apIndex);
@@ -363,6 +365,11 @@ class DRAVIK_API DbgDev {
 
   private:
     friend struct DbgDevTestPeer;  // tests inspect and preset the members
+
+    // Test seam: the calloc-like function behind the library's heap allocations (command records,
+    // the recorded serial number); null restores calloc. Returns the one it replaces.
+    using AllocatorT = void* (*)(size_t count, size_t size);
+    static AllocatorT SwapAllocator(AllocatorT allocator);
 
     // The part both clock setters share: mode check, table lookup and the command.
     DRAVIK_INTERNAL int ApplyClockSetting(unsigned char com, int clock);

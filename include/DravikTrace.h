@@ -62,7 +62,8 @@ DRAVIK_API int DravikEnumerateDevices(const char* driverPath, char* list, int* l
 /* Opens the probe with this serial number, connects to its target (SWD, halt and reset), refuses a
  * probe of generation 2 or lower unless flags has DRAVIK_SELECT_ALLOW_OLD, optionally resets once
  * more, stores the core status (Device_StatusT as int) in *status and records the selection.
- * Returns 0, -1 (this probe is already selected), 20 (null pointer), 303, 403 (another probe
+ * Returns 0, -1 (this probe is already selected), 20 (null pointer), 303 (no device object, or the
+ * selection could not be recorded: target and probe are closed again), 403 (another probe
  * selected, generation too old) or a DbgDev result. Talks to the probe. */
 DRAVIK_API int DravikSelectDevice(const char* serialNumber, unsigned int flags, int* status);
 /* Reads the core status into *status. Returns 0, 20, 303 or a DbgDev result. Talks to the probe. */
@@ -77,13 +78,15 @@ DRAVIK_API int DravikBlinkDebugger(const char* serialNumber);
 DRAVIK_API int DravikCloseDevice(void);
 
 /* Programs DEMCR, the ITM and the TPIU for SWO and starts the probe's receiver at
- * traceClock / prescaler with a 4000-byte buffer. *fifoSize out: the TPIU FIFO size. Returns 0, 20,
- * 28 (a register did not verify, ITM locked), 303, 403 (no transmit mode, no FIFO size) or a DbgDev
+ * traceClock / prescaler with a 4000-byte buffer. *fifoSize out: the TPIU FIFO size. Returns 0, 20
+ * (null fifoSize, or a rate of 0 or below: nothing sent), 28 (a register did not verify, ITM
+ * locked, prescaler outside 1..65536), 303, 403 (no transmit mode, no FIFO size) or a DbgDev
  * result. Talks to the probe. */
 DRAVIK_API int DravikSetupDevice(int traceClock, int prescaler, int stimulusMask, int txModeFlags,
                                  int* fifoSize);
 /* Starts the receiver at traceClock / prescaler without touching the target. Returns 0, 20
- * (prescaler 0 or a rate that does not fit), 303 or a DbgDev result. */
+ * (prescaler 0, or a rate that does not fit or is 0 or below: nothing sent), 303 or a DbgDev
+ * result. */
 DRAVIK_API int DravikStartSWVRead(int traceClock, int prescaler);
 /* Stops the receiver. Returns 0, 303 or a DbgDev result. */
 DRAVIK_API int DravikStopSWVRead(void);

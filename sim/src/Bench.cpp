@@ -324,6 +324,20 @@ std::optional<ScriptedAnswer> Bench::takeScript(const uint8_t* cdb) {
     return std::nullopt;
 }
 
+std::string Bench::describePendingScripts() const {
+    std::string text;
+    for (const ScriptedAnswer& answer : scripts_) {
+        std::string line;
+        char byte[4];
+        for (uint8_t b : answer.match) {
+            std::snprintf(byte, sizeof byte, line.empty() ? "%02X" : " %02X", b);
+            line += byte;
+        }
+        text += (line.empty() ? std::string("(any command)") : line) + "\n";
+    }
+    return text;
+}
+
 void Bench::injectFault(unsigned n, Fault fault) {
     std::lock_guard<std::recursive_mutex> lock(mutex_);
     faults_.emplace_back(exchanges_ + std::max(1u, n), fault);

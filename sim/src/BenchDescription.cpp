@@ -23,6 +23,10 @@ constexpr uint64_t kMaxDelayUs = 3600ull * 1000000;  // an hour: longer is a mis
 constexpr uint64_t kMaxItmFifoBytes = 65536;
 constexpr uint64_t kMinItmFifoBytes = 5;  // one word packet
 constexpr size_t kMaxProbes = 255;        // the driver calls take a one-byte probe index
+constexpr uint64_t kMaxCycles = (uint64_t{1} << 48) - 1;  // days of core time: more is a mistake
+constexpr uint64_t kMaxPriority = 255;
+constexpr uint64_t kFirstException = 2;  // NMI: 0 is thread mode, 1 the reset that starts it
+constexpr uint64_t kLastException = 511;
 
 // Thrown inside the parser only; ParseBenchDescription turns it into its result.
 struct DescriptionError {
@@ -90,10 +94,28 @@ class Object {
         return it == value_.end() ? nullptr : &*it;
     }
 
+    // Keys without a sensible default.
+    void require(std::initializer_list<const char*> keys) const {
+        for (const char* key : keys) {
+            if (value_.find(key) == value_.end()) {
+                Fail(pathOf(key), "missing");
+            }
+        }
+    }
+
     template <typename T>
     void number(const char* key, T& out, uint64_t min, uint64_t max) {
         if (const Json* v = find(key)) {
             out = static_cast<T>(ToUnsigned(*v, pathOf(key), min, max));
+        }
+    }
+    // Any JSON number from min to max; `range` says which in the message.
+    void real(const char* key, double& out, double min, double max, const char* range) {
+        if (const Json* v = find(key)) {
+            if (!v->is_number() || !(v->get<double>() >= min && v->get<double>() <= max)) {
+                Fail(pathOf(key), std::string("expected a number ") + range);
+            }
+            out = v->get<double>();
         }
     }
     void flag(const char* key, bool& out) {
@@ -184,6 +206,64 @@ void ReadDwt(Object& parent, DwtConfig& dwt) {
     o.finish();
 }
 
+// The elements of an array under `key`, each read by `read(value, path)`.
+template <typename Read>
+void ReadArray(Object& parent, const char* key, Read read) {
+    const Json* v = parent.find(key);
+    if (v == nullptr) {
+        return;
+    }
+    if (!v->is_array()) {
+        Fail(parent.pathOf(key), "expected an array");
+    }
+    for (size_t i = 0; i < v->size(); ++i) {
+        read((*v)[i], parent.pathOf(key) + "[" + std::to_string(i) + "]");
+    }
+}
+
+void ReadPcProfile(Object& parent, std::optional<PcProfile>& out) {
+    const Json* v = parent.find("pcProfile");
+    if (v == nullptr) {
+        return;
+    }
+    Object o(*v, parent.pathOf("pcProfile"));
+    PcProfile profile;
+    ReadArray(o, "ranges", [&](const Json& value, const std::string& path) {
+        Object r(value, path);
+        r.require({"start", "end", "weight"});
+        PcRange range;
+        r.text("name", range.name);
+        r.number("start", range.start, 0, kMaxU32);
+        r.number("end", range.end, 0, kMaxU32);
+        r.real("weight", range.weight, 0, std::numeric_limits<double>::max(), "of 0 or more");
+        r.finish();
+        profile.ranges.push_back(range);
+    });
+    o.real("sleepShare", profile.sleepShare, 0, 1, "from 0 to 1");
+    o.number("seed", profile.seed, 0, std::numeric_limits<uint64_t>::max());
+    o.finish();
+    out = profile;
+}
+
+void ReadExceptions(Object& parent, std::vector<ExceptionSource>& out) {
+    ReadArray(parent, "exceptions", [&](const Json& value, const std::string& path) {
+        Object o(value, path);
+        o.require({"number", "periodCycles", "durationCycles"});
+        ExceptionSource e;
+        o.number("number", e.number, kFirstException, kLastException);
+        o.number("periodCycles", e.periodCycles, 1, kMaxCycles);
+        o.number("durationCycles", e.durationCycles, 1, kMaxCycles);
+        uint64_t first = 0;
+        if (o.find("firstCycles") != nullptr) {
+            o.number("firstCycles", first, 0, kMaxCycles);
+            e.firstCycles = first;
+        }
+        o.number("priority", e.priority, 0, kMaxPriority);
+        o.finish();
+        out.push_back(e);
+    });
+}
+
 ScriptedWrite ReadScriptedWrite(const Json& value, const std::string& path) {
     Object o(value, path);
     ScriptedWrite w;
@@ -225,15 +305,9 @@ TraceProgramConfig ReadProgram(Object& parent) {
         program = p;
     } else if (kind == "scripted") {
         ScriptedTraceProgram p;
-        if (const Json* writes = o.find("writes")) {
-            if (!writes->is_array()) {
-                Fail(o.pathOf("writes"), "expected an array");
-            }
-            for (size_t i = 0; i < writes->size(); ++i) {
-                p.writes.push_back(ReadScriptedWrite(
-                    (*writes)[i], o.pathOf("writes") + "[" + std::to_string(i) + "]"));
-            }
-        }
+        ReadArray(o, "writes", [&](const Json& value, const std::string& path) {
+            p.writes.push_back(ReadScriptedWrite(value, path));
+        });
         o.flag("waitForFifoReady", p.waitForFifoReady);
         program = p;
     } else if (kind == "idle") {
@@ -267,10 +341,16 @@ void ReadTarget(Object& parent, TargetConfig& target) {
     o.number("itmFifoBytes", trace.itmFifoBytes, kMinItmFifoBytes, kMaxItmFifoBytes);
     o.flag("recordPinBytes", trace.recordPinBytes);
     ReadDwt(o, trace.dwt);
+    ReadPcProfile(o, trace.pcProfile);
+    ReadExceptions(o, trace.exceptions);
     trace.program = ReadProgram(o);
     o.number("resetDurationUs", target.resetDurationUs, 0, kMaxDelayUs);
     ReadScenario(o, target.scenario);
     o.finish();
+    const DwtTraceProblem problem = describeDwtTraceProblem(trace.pcProfile, trace.exceptions);
+    if (!problem.empty()) {
+        Fail(o.pathOf(problem.key), problem.what);
+    }
     const std::string error = describeConfigError(target);
     if (!error.empty()) {
         Fail(o.path(), error);

@@ -4,21 +4,18 @@
 
 #include "DbgDev.h"
 #include "ProbeCommands.h"
+#include "WireConstants.h"
 
 using dravik::CommandParams;
 using dravik::Exchange;
 namespace cmd = dravik::cmd;
+namespace fpb = dravik::cortexm::fpb;
+namespace slot = dravik::slot;
+using dravik::cortexm::FpComp;
 
 namespace {
 
-constexpr unsigned kFpCtrl = 0xE0002000;
-constexpr unsigned kFpComp0 = 0xE0002008;
-constexpr unsigned kFpCtrlEnableKey = 3;  // ENABLE and KEY
-const unsigned char kBkpt[2] = {0xBE, 0xBE};
-constexpr unsigned kRev1AddressMask = 0x1FFFFFFC;
-constexpr unsigned kRev1ReplaceLower = 0x40000001;
-constexpr unsigned kRev1ReplaceUpper = 0x80000001;
-constexpr unsigned kRev1ReplaceBoth = 0xC0000001;
+const unsigned char kBkpt[2] = {0xBE, 0xBE};  // Thumb BKPT #0xBE
 
 }  // namespace
 
@@ -45,21 +42,28 @@ int DbgDev::SetBreakpoint(unsigned address, int apply, int apIndex) {
     }
 
     int result = IdentifyTargetCore(apIndex);  // the table is still updated when this fails
+    // A revision 1 comparator holds address bits 28:2 and matches only the code region: anything
+    // above it would become a breakpoint at another address, so it is refused untouched.
+    if (!m_fpbRev2 && address >= fpb::kRev1CodeRegionEnd) {
+        LogTrace("Breakpoint address 0x%08x is outside the code region of this FPB (below 0x%08x)",
+                 address, fpb::kRev1CodeRegionEnd);
+        return DBGDEV_BAD_ARGUMENT;
+    }
     address &= ~1u;
     int chosen = -1;
     for (int i = 0; i < m_fpbCodeComparators; ++i) {
-        HW_BKPT& slot = m_flashPatch[i];
-        if (slot.state == 0) {
+        HW_BKPT& s = m_flashPatch[i];
+        if (s.state == slot::kFree) {
             continue;
         }
         if (m_fpbRev2) {
-            if (slot.address == address) {
+            if (s.address == address) {
                 chosen = i;
             }
-        } else if (((slot.address ^ address) & ~2u) == 0) {  // same word: differs at most in bit 1
-            if (slot.address != address) {
-                slot.state = 2;
-                slot.secondAddress = address;
+        } else if (((s.address ^ address) & ~2u) == 0) {  // same word: differs at most in bit 1
+            if (s.address != address) {
+                s.state = slot::kBothHalves;
+                s.secondAddress = address;
             }
             chosen = i;
         }
@@ -69,8 +73,8 @@ int DbgDev::SetBreakpoint(unsigned address, int apply, int apIndex) {
             return DBGDEV_NO_FREE_COMPARATOR;
         }
         for (int i = 0; i < m_fpbCodeComparators && chosen < 0; ++i) {
-            if (m_flashPatch[i].state == 0) {
-                m_flashPatch[i].state = 1;
+            if (m_flashPatch[i].state == slot::kFree) {
+                m_flashPatch[i].state = slot::kOne;
                 m_flashPatch[i].address = address;
                 ++m_flashPatchUsed;
                 chosen = i;
@@ -105,26 +109,26 @@ int DbgDev::ClearBreakpoint(unsigned address, int apply, int apIndex) {
     address &= ~1u;
     int chosen = -1;
     for (int i = 0; i < m_fpbCodeComparators; ++i) {
-        HW_BKPT& slot = m_flashPatch[i];
-        if (slot.address == address) {
-            if (slot.state == 1) {
+        HW_BKPT& s = m_flashPatch[i];
+        if (s.address == address) {
+            if (s.state == slot::kOne) {
                 chosen = i;
-                slot.state = 0;
+                s.state = slot::kFree;
                 if (m_flashPatchUsed != 0) {
                     --m_flashPatchUsed;
                 }
-            } else if (slot.state == 2) {
+            } else if (s.state == slot::kBothHalves) {
                 chosen = i;
-                slot.address = slot.secondAddress;
-                slot.state = 1;
+                s.address = s.secondAddress;
+                s.state = slot::kOne;
             } else if (chosen < 0) {
                 chosen = i;
             }
         }
-        if (!m_fpbRev2 && slot.secondAddress == address) {
-            if (slot.state == 2) {
+        if (!m_fpbRev2 && s.secondAddress == address) {
+            if (s.state == slot::kBothHalves) {
                 chosen = i;
-                slot.state = 1;
+                s.state = slot::kOne;
             } else if (chosen < 0) {
                 chosen = i;
             }
@@ -136,26 +140,27 @@ int DbgDev::ClearBreakpoint(unsigned address, int apply, int apIndex) {
     return result;
 }
 
-int DbgDev::UpdateFlashPatchOnTarget(int slot, int apIndex) {
+int DbgDev::UpdateFlashPatchOnTarget(int index, int apIndex) {
     const int identified = IdentifyTargetCore(apIndex);
-    if (slot < 0 || slot >= m_fpbCodeComparators || identified != DBGDEV_OK) {
+    if (index < 0 || index >= m_fpbCodeComparators || identified != DBGDEV_OK) {
         return DBGDEV_BAD_ARGUMENT;
     }
-    const HW_BKPT& s = m_flashPatch[slot];
+    const HW_BKPT& s = m_flashPatch[index];
     unsigned value = 0;
-    if (s.state == 1) {
+    if (s.state == slot::kOne) {
         if (m_fpbRev2) {
-            value = s.address | 1;
+            value = s.address | fpb::kCompEnable;
         } else {
-            value = (s.address & kRev1AddressMask) |
-                    ((s.address & 2) != 0 ? kRev1ReplaceUpper : kRev1ReplaceLower);
+            value = (s.address & fpb::kRev1AddressMask) |
+                    ((s.address & 2) != 0 ? fpb::kRev1ReplaceUpper : fpb::kRev1ReplaceLower) |
+                    fpb::kCompEnable;
         }
-    } else if (s.state == 2) {
-        value = (s.address & kRev1AddressMask) | kRev1ReplaceBoth;
+    } else if (s.state == slot::kBothHalves) {
+        value = (s.address & fpb::kRev1AddressMask) | fpb::kRev1ReplaceBoth | fpb::kCompEnable;
     }
-    int result = WriteDebugRegister(kFpComp0 + 4u * static_cast<unsigned>(slot), value, apIndex);
-    if (s.state != 0 && result == DBGDEV_OK) {
-        result = WriteDebugRegister(kFpCtrl, kFpCtrlEnableKey, apIndex);
+    int result = WriteDebugRegister(FpComp(static_cast<unsigned>(index)), value, apIndex);
+    if (s.state != slot::kFree && result == DBGDEV_OK) {
+        result = WriteDebugRegister(dravik::cortexm::kFpCtrl, fpb::kCtrlEnableAndKey, apIndex);
     }
     return result;
 }
@@ -171,8 +176,8 @@ int DbgDev::UpdateBreakpointsOnTarget(int apIndex) {
     if (result == DBGDEV_OK) {
         result = IdentifyTargetCore(apIndex);
     }
-    for (int slot = 0; slot < m_fpbCodeComparators && result == DBGDEV_OK; ++slot) {
-        result = UpdateFlashPatchOnTarget(slot, apIndex);
+    for (int i = 0; i < m_fpbCodeComparators && result == DBGDEV_OK; ++i) {
+        result = UpdateFlashPatchOnTarget(i, apIndex);
     }
     return result;
 }
@@ -192,10 +197,10 @@ int DbgDev::ClearAllBreakpoint(int apIndex) {
     if (result == DBGDEV_OK) {
         result = IdentifyTargetCore(apIndex);
     }
-    for (int slot = 0; slot < kFlashPatchSlots; ++slot) {
-        m_flashPatch[slot].state = 0;
-        if (result == DBGDEV_OK && slot < m_fpbCodeComparators) {
-            result = WriteDebugRegister(kFpComp0 + 4u * static_cast<unsigned>(slot), 0, apIndex);
+    for (int i = 0; i < kFlashPatchSlots; ++i) {
+        m_flashPatch[i].state = slot::kFree;
+        if (result == DBGDEV_OK && i < m_fpbCodeComparators) {
+            result = WriteDebugRegister(FpComp(static_cast<unsigned>(i)), 0, apIndex);
         }
     }
     m_flashPatchUsed = 0;
@@ -224,11 +229,11 @@ int DbgDev::RestoreSoftBKPT(unsigned address, unsigned short instruction, int ap
 int DbgDev::SetFlashPatch(unsigned char comparator, unsigned address, int wholeWord) {
     const unsigned mode = wholeWord != 0 ? 2 : ((address & 2) != 0 ? 1 : 0);
     uint8_t answer[2] = {};
-    return Exchange(*this, cmd::SetFlashPatch, CommandParams().u8(comparator).u32(address).u8(mode),
-                    answer);
+    return Exchange<cmd::SetFlashPatch>(*this, CommandParams().u8(comparator).u32(address).u8(mode),
+                                        answer);
 }
 
 int DbgDev::ClearFlashPatch(unsigned char comparator) {
     uint8_t answer[2] = {};
-    return Exchange(*this, cmd::ClearFlashPatch, CommandParams().u8(comparator), answer);
+    return Exchange<cmd::ClearFlashPatch>(*this, CommandParams().u8(comparator), answer);
 }

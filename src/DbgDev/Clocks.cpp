@@ -5,10 +5,13 @@
 
 #include "DbgDev.h"
 #include "ProbeCommands.h"
+#include "WireConstants.h"
 
 using dravik::CommandParams;
 using dravik::Exchange;
 namespace cmd = dravik::cmd;
+namespace answer = dravik::answer;
+using dravik::mode::TakesInterfaceCommands;
 
 namespace {
 
@@ -99,7 +102,7 @@ int DbgDev::ApplyClockSetting(unsigned char com, int clock) {
     if (result != DBGDEV_OK) {
         return result;
     }
-    if (m_probeMode != 1 && m_probeMode != 2) {
+    if (!TakesInterfaceCommands(m_probeMode)) {
         return DBGDEV_OK;  // applied at the next target connection
     }
     const bool swd = com == kComSwd;
@@ -110,9 +113,10 @@ int DbgDev::ApplyClockSetting(unsigned char com, int clock) {
     if (IsGetSetSwitchFreqFwCmdSupport()) {
         return SetComFreq(com, setting.kHz);
     }
-    uint8_t answer[2] = {};
-    return Exchange(*this, swd ? cmd::SetSwdClockDivider : cmd::SetJtagClockDivider,
-                    CommandParams().u16(setting.divider), answer);
+    uint8_t reply[2] = {};
+    const auto params = CommandParams().u16(setting.divider);
+    return swd ? Exchange<cmd::SetSwdClockDivider>(*this, params, reply)
+               : Exchange<cmd::SetJtagClockDivider>(*this, params, reply);
 }
 
 int DbgDev::SetSwClockFreq(DbgDev_SwClkT clock) {
@@ -167,13 +171,13 @@ int DbgDev::SetComFreq(unsigned char com, unsigned freqKHz) {
         if (result != DBGDEV_OK) {
             return result;
         }
-        if (m_probeMode != 1 && m_probeMode != 2) {
+        if (!TakesInterfaceCommands(m_probeMode)) {
             return DBGDEV_OK;  // kept for the next connection
         }
-        uint8_t answer[8] = {};
+        uint8_t reply[8] = {};
         result =
-            Exchange(*this, cmd::SetComFreq, CommandParams().u8(com).u8(0).u32(freqKHz), answer);
-        const uint32_t appliedKHz = dravik::LoadLe32(answer + 4);
+            Exchange<cmd::SetComFreq>(*this, CommandParams().u8(com).u8(0).u32(freqKHz), reply);
+        const uint32_t appliedKHz = dravik::LoadLe32(reply + answer::kWord);
         if (result == DBGDEV_OK && appliedKHz != freqKHz) {
             rememberedKHz = appliedKHz;
             LogTrace(
@@ -205,6 +209,11 @@ int DbgDev::SetComFreq(unsigned char com, unsigned freqKHz) {
     if (result != DBGDEV_OK) {
         return result;
     }
+    // A setting the setter could not apply is not remembered: the clock members stay as they were
+    // and the setter's code is returned, so that a failure never reads as the warning 36.
+    const DbgDev_SwClkT swdBefore = m_swdClock;
+    const DbgDev_JtagClkT jtagBefore = m_jtagClock;
+    const uint32_t kHzBefore = rememberedKHz;
     uint32_t settingKHz;
     if (com == kComSwd) {
         result = SetSwClockFreq(swClock);
@@ -212,6 +221,12 @@ int DbgDev::SetComFreq(unsigned char com, unsigned freqKHz) {
     } else {
         result = SetJtagClockFreq(jtagClock);
         settingKHz = kJtagSettings[jtagClock].kHz;
+    }
+    if (result != DBGDEV_OK) {
+        m_swdClock = swdBefore;
+        m_jtagClock = jtagBefore;
+        rememberedKHz = kHzBefore;
+        return result;
     }
     rememberedKHz = settingKHz;
     if (settingKHz != freqKHz) {
@@ -221,7 +236,7 @@ int DbgDev::SetComFreq(unsigned char com, unsigned freqKHz) {
             com, static_cast<int>(settingKHz), static_cast<int>(freqKHz));
         return DBGDEV_FREQUENCY_DIFFERS;
     }
-    return result;
+    return DBGDEV_OK;
 }
 
 int DbgDev::GetComFreq(unsigned char com, unsigned* currentKHz, unsigned* count, unsigned* list) {
@@ -242,16 +257,16 @@ int DbgDev::GetComFreq(unsigned char com, unsigned* currentKHz, unsigned* count,
         if (result != DBGDEV_OK) {
             return result;
         }
-        if (m_probeMode != 1 && m_probeMode != 2) {
+        if (!TakesInterfaceCommands(m_probeMode)) {
             return DBGDEV_NOT_SUPPORTED;  // only a probe in idle or debug mode can tell
         }
-        uint8_t answer[52] = {};
-        result = Exchange(*this, cmd::GetComFreq, CommandParams().u8(com), answer);
+        uint8_t reply[52] = {};
+        result = Exchange<cmd::GetComFreq>(*this, CommandParams().u8(com), reply);
         if (result == DBGDEV_OK) {
-            *currentKHz = dravik::LoadLe32(answer + 4);
-            *count = dravik::LoadLe32(answer + 8);
+            *currentKHz = dravik::LoadLe32(reply + answer::kWord);
+            *count = dravik::LoadLe32(reply + answer::kSecondWord);
             for (unsigned i = 0; i < kFreqListSize; ++i) {
-                list[i] = dravik::LoadLe32(answer + 12 + 4 * i);
+                list[i] = dravik::LoadLe32(reply + answer::kFrequencyList + 4 * i);
             }
         }
         return result;
@@ -303,12 +318,12 @@ int DbgDev::SwitchDravikFreq(unsigned char divider, unsigned* value) {
     if (result != DBGDEV_OK) {
         return result;
     }
-    if (m_probeMode != 1 && m_probeMode != 2) {
+    if (!TakesInterfaceCommands(m_probeMode)) {
         return DBGDEV_OK;
     }
-    uint8_t answer[8] = {};
-    result = Exchange(*this, cmd::SwitchFreq, CommandParams().u8(divider), answer);
+    uint8_t reply[8] = {};
+    result = Exchange<cmd::SwitchFreq>(*this, CommandParams().u8(divider), reply);
     // Only a switch that changed the probe's settings carries a value worth handing on.
-    *value = result == DBGDEV_SETTINGS_CHANGED ? dravik::LoadLe32(answer + 4) : 0;
+    *value = result == DBGDEV_SETTINGS_CHANGED ? dravik::LoadLe32(reply + answer::kWord) : 0;
     return result;
 }

@@ -1,12 +1,15 @@
 // Target connection: bringing an opened probe from whatever mode it is in to a debug connection
 // with the target, and back; one-call open and close of probe and target; FPB identification.
 #include "DbgDev.h"
+#include "WireConstants.h"
+
+namespace cortexm = dravik::cortexm;
+namespace mode = dravik::mode;
 
 namespace {
-constexpr unsigned kDhcsr = 0xE000EDF0;
-constexpr unsigned kDbgKey = 0xA05F0000;
-constexpr unsigned kHaltDebugEnabled = 0x0003;
-constexpr unsigned kFpCtrl = 0xE0002000;
+constexpr unsigned kHaltDebugEnabled =
+    cortexm::kDbgKey | cortexm::dhcsr::kCHalt | cortexm::dhcsr::kCDebugen;
+constexpr unsigned kHaltingDebugOff = cortexm::kDbgKey;
 constexpr uint16_t kMaxCodeComparators = DbgDev::kFlashPatchSlots;
 constexpr int kProtocolSwd = 1;
 constexpr int kProtocolJtag = 0;
@@ -20,18 +23,18 @@ int DbgDev::OpenTarget(int protocol, int connectUnderReset, int hotPlug, int apI
         return result;
     }
     switch (m_probeMode) {
-        case 1:
+        case mode::kIdle:
             m_targetOpen = false;
             break;
-        case 2:
+        case mode::kDebug:
             break;
-        case 3:
+        case mode::kMonowire:
             m_targetOpen = false;
             result = Monowire_Exit();
             if (result != DBGDEV_OK) {
                 return result;
             }
-            m_probeMode = 1;
+            m_probeMode = mode::kIdle;
             break;
         default:
             m_targetOpen = false;
@@ -39,23 +42,21 @@ int DbgDev::OpenTarget(int protocol, int connectUnderReset, int hotPlug, int apI
             if (result != DBGDEV_OK) {
                 return result;
             }
-            m_probeMode = 1;
+            m_probeMode = mode::kIdle;
             break;
     }
-    if (protocol == kProtocolSwd) {
-        result = SetComFreq(0, m_swdFreqKHz);
-        if (result == DBGDEV_FREQUENCY_DIFFERS) {
-            LogTrace("Requested SWD frequency (%d KHz) has been modified",
-                     static_cast<int>(m_swdFreqKHz));
-            result = DBGDEV_OK;
-        }
-    } else {
-        result = SetComFreq(1, m_jtagFreqKHz);
-        if (result == DBGDEV_FREQUENCY_DIFFERS) {
-            LogTrace("Requested JTAG frequency (%d KHz) has been modified",
-                     static_cast<int>(m_jtagFreqKHz));
-            result = DBGDEV_OK;
-        }
+    const bool swd = protocol == kProtocolSwd;
+    const uint32_t& clockKHz = swd ? m_swdFreqKHz : m_jtagFreqKHz;
+    const unsigned requestedKHz = clockKHz;
+    result = SetComFreq(swd ? 0 : 1, requestedKHz);
+    if (result == DBGDEV_FREQUENCY_DIFFERS) {
+        LogTrace("Requested %s frequency (%d KHz) has been modified", swd ? "SWD" : "JTAG",
+                 static_cast<int>(clockKHz));
+        result = DBGDEV_OK;
+    } else if (result != DBGDEV_OK) {
+        // The connection goes on at whatever clock the interface runs; this line says why.
+        LogTrace("Error (%d) while setting the %s frequency to %d KHz", result,
+                 swd ? "SWD" : "JTAG", static_cast<int>(requestedKHz));
     }
     if (result == DBGDEV_OK) {
         float volts = 0.0f;
@@ -88,7 +89,7 @@ int DbgDev::OpenTarget(int protocol, int connectUnderReset, int hotPlug, int apI
     }
     m_targetOpen = true;
     if (protocol == kProtocolJtag && !IsFpuAndBoardTypeFwCmdSupport()) {
-        result = WriteDebugRegister(kDhcsr, kDbgKey | kHaltDebugEnabled, apIndex);
+        result = WriteDebugRegister(cortexm::kDhcsr, kHaltDebugEnabled, apIndex);
     }
     if (result == DBGDEV_OK && IsTcpAndApFwCmdSupport()) {
         result = InitAP(apIndex, DbgDev_ApTypeDebug);
@@ -113,12 +114,12 @@ int DbgDev::CloseTarget(int apIndex) {
     int result = DBGDEV_OK;
     if (m_probeOpen) {
         result = Get_CurrentMode();
-        if (result == DBGDEV_OK && m_probeMode == 2 && m_targetOpen) {
+        if (result == DBGDEV_OK && m_probeMode == mode::kDebug && m_targetOpen) {
             // Releasing the core is best effort: leaving the debug protocol is what counts.
             if (IsTcpAndApFwCmdSupport()) {
                 (void)CloseDbgAP(apIndex);
             } else {
-                (void)WriteDebugRegister(kDhcsr, kDbgKey, apIndex);
+                (void)WriteDebugRegister(cortexm::kDhcsr, kHaltingDebugOff, apIndex);
             }
             result = JTAG_Exit();
             m_targetOpen = false;
@@ -157,13 +158,14 @@ int DbgDev::IdentifyTargetCore(int apIndex) {
         return DBGDEV_OK;
     }
     unsigned value = 0;
-    const int result = ReadDebugRegister(kFpCtrl, &value, apIndex);
+    const int result = ReadDebugRegister(cortexm::kFpCtrl, &value, apIndex);
     if (result != DBGDEV_OK) {
         return result;
     }
     m_coreIdentified = true;
-    m_fpbRev2 = (value >> 28) != 0;
-    m_fpbCodeComparators = static_cast<uint16_t>(value >> 4 & 0xF);
+    m_fpbRev2 = (value >> cortexm::fpb::kCtrlRevisionShift) != 0;
+    m_fpbCodeComparators =
+        static_cast<uint16_t>(value >> cortexm::fpb::kCtrlCodeShift & cortexm::fpb::kCtrlCodeMask);
     if (m_fpbCodeComparators > kMaxCodeComparators) {
         LogTrace("The target has %d flash point we only %d can be used with current software",
                  static_cast<int>(m_fpbCodeComparators), static_cast<int>(kMaxCodeComparators));

@@ -4,6 +4,7 @@
 
 #include "DbgDev.h"
 #include "ProbeCommands.h"
+#include "WireConstants.h"
 
 using dravik::CommandParams;
 using dravik::Exchange;
@@ -12,10 +13,9 @@ namespace cmd = dravik::cmd;
 
 namespace {
 
-constexpr unsigned kAnswerHeader = 4;  // status word and two pad bytes
+constexpr unsigned kAnswerHeader = dravik::answer::kWord;  // status word and two pad bytes
 constexpr unsigned kCoreRegisterWords = 21;
 constexpr unsigned kFpuRegisterWords = 33;
-constexpr uint16_t kWriteVerifyFailed = 0x000D;
 
 constexpr uint32_t kApsrMask = 0xF8000000;
 constexpr uint32_t kIpsrMask = 0x000001FF;
@@ -44,8 +44,8 @@ constexpr unsigned kSpecial = 20;  // CONTROL, FAULTMASK, BASEPRI, PRIMASK
 int DbgDev::ReadAllRegisters(int apIndex) {
     uint8_t answer[kAnswerHeader + 4 * kCoreRegisterWords] = {};
     static_assert(sizeof answer == 88, "all-registers answer");
-    const int result = Exchange(*this, cmd::ReadAllRegisters,
-                                CommandParams().u8(static_cast<uint32_t>(apIndex)), answer);
+    const int result = Exchange<cmd::ReadAllRegisters>(
+        *this, CommandParams().u8(static_cast<uint32_t>(apIndex)), answer);
     // The cache is rebuilt whatever the result; it means something only after a result of 0.
     auto word = [&answer](unsigned reg) { return LoadLe32(answer + kAnswerHeader + 4 * reg); };
     std::memset(m_coreRegs, 0, sizeof m_coreRegs);
@@ -70,8 +70,8 @@ int DbgDev::ReadFpuRegisters(int apIndex) {
     uint8_t answer[kAnswerHeader + 4 * kFpuRegisterWords] = {};
     static_assert(sizeof answer == 136, "FPU registers answer");
     static_assert(kFpuRegisterWords == kFpuRegCacheSize, "one cache word per FPU word");
-    const int result = Exchange(*this, cmd::ReadFpuRegisters,
-                                CommandParams().u8(static_cast<uint32_t>(apIndex)), answer);
+    const int result = Exchange<cmd::ReadFpuRegisters>(
+        *this, CommandParams().u8(static_cast<uint32_t>(apIndex)), answer);
     for (unsigned i = 0; i < kFpuRegisterWords; ++i) {
         m_fpuRegs[i] = LoadLe32(answer + kAnswerHeader + 4 * i);
     }
@@ -83,8 +83,8 @@ int DbgDev::ReadRegister(unsigned char reg, unsigned* value, int apIndex) {
         return DBGDEV_BAD_ARGUMENT;
     }
     uint8_t answer[8] = {};
-    const int result = Exchange(*this, cmd::ReadRegister,
-                                CommandParams().u8(reg).u8(static_cast<uint32_t>(apIndex)), answer);
+    const int result = Exchange<cmd::ReadRegister>(
+        *this, CommandParams().u8(reg).u8(static_cast<uint32_t>(apIndex)), answer);
     if (result == DBGDEV_OK) {
         *value = LoadLe32(answer + kAnswerHeader);
     }
@@ -93,11 +93,11 @@ int DbgDev::ReadRegister(unsigned char reg, unsigned* value, int apIndex) {
 
 int DbgDev::WriteRegister(unsigned char reg, unsigned value, int apIndex) {
     uint8_t answer[2] = {};
-    const int result =
-        Exchange(*this, cmd::WriteRegister,
-                 CommandParams().u8(reg).u32(value).u8(static_cast<uint32_t>(apIndex)), answer);
+    const int result = Exchange<cmd::WriteRegister>(
+        *this, CommandParams().u8(reg).u32(value).u8(static_cast<uint32_t>(apIndex)), answer);
     // The probe's read-back of the register disagreed; the write itself was made.
-    if (result == DBGDEV_PROBE_ERROR && dravik::LoadLe16(answer) == kWriteVerifyFailed) {
+    if (result == DBGDEV_PROBE_ERROR &&
+        dravik::LoadLe16(answer) == dravik::status::kWriteVerifyFailed) {
         LogTrace("Core register write verif error (ignored),writing 0x%04lx to reg %d",
                  static_cast<unsigned long>(value), reg);
         return DBGDEV_OK;

@@ -1,16 +1,17 @@
 // Single-word target accesses through an access port, DAP register access, last transfer status.
 #include "DbgDev.h"
 #include "ProbeCommands.h"
+#include "WireConstants.h"
 
 using dravik::CommandParams;
 using dravik::Exchange;
 namespace cmd = dravik::cmd;
+using dravik::answer::kWord;
 
 int DbgDev::WriteDebugRegister(unsigned address, unsigned value, int apIndex) {
     uint8_t answer[2] = {};
-    return Exchange(*this, cmd::WriteDebugRegister,
-                    CommandParams().u32(address).u32(value).u8(static_cast<uint32_t>(apIndex)),
-                    answer);
+    return Exchange<cmd::WriteDebugRegister>(
+        *this, CommandParams().u32(address).u32(value).u8(static_cast<uint32_t>(apIndex)), answer);
 }
 
 int DbgDev::ReadDebugRegister(unsigned address, unsigned* value, int apIndex) {
@@ -19,11 +20,10 @@ int DbgDev::ReadDebugRegister(unsigned address, unsigned* value, int apIndex) {
         return DBGDEV_BAD_ARGUMENT;
     }
     uint8_t answer[8] = {};
-    const int result =
-        Exchange(*this, cmd::ReadDebugRegister,
-                 CommandParams().u32(address).u8(static_cast<uint32_t>(apIndex)), answer);
+    const int result = Exchange<cmd::ReadDebugRegister>(
+        *this, CommandParams().u32(address).u8(static_cast<uint32_t>(apIndex)), answer);
     if (result == DBGDEV_OK) {
-        *value = dravik::LoadLe32(answer + 4);
+        *value = dravik::LoadLe32(answer + kWord);
     }
     return result;
 }
@@ -40,11 +40,10 @@ int DbgDev::ReadDapRegister(int dpOrApPort, unsigned short dapRegister, unsigned
         return DBGDEV_NOT_SUPPORTED;
     }
     uint8_t answer[8] = {};
-    const int result =
-        Exchange(*this, cmd::ReadDapRegister,
-                 CommandParams().u16(static_cast<uint32_t>(dpOrApPort)).u16(dapRegister), answer);
+    const int result = Exchange<cmd::ReadDapRegister>(
+        *this, CommandParams().u16(static_cast<uint32_t>(dpOrApPort)).u16(dapRegister), answer);
     if (result == DBGDEV_OK) {
-        *value = dravik::LoadLe32(answer + 4);
+        *value = dravik::LoadLe32(answer + kWord);
     }
     return result;
 }
@@ -58,19 +57,19 @@ int DbgDev::WriteDapRegister(int dpOrApPort, unsigned short dapRegister, unsigne
         return DBGDEV_NOT_SUPPORTED;
     }
     uint8_t answer[2] = {};
-    return Exchange(
-        *this, cmd::WriteDapRegister,
-        CommandParams().u16(static_cast<uint32_t>(dpOrApPort)).u16(dapRegister).u32(value), answer);
+    return Exchange<cmd::WriteDapRegister>(
+        *this, CommandParams().u16(static_cast<uint32_t>(dpOrApPort)).u16(dapRegister).u32(value),
+        answer);
 }
 
 int DbgDev::GetLastReadWriteStatus(unsigned* rwStatus) {
     // Sized for the long form; the short form fills only the status word, so bytes 4-7 stay 0.
     uint8_t answer[12] = {};
     const int result = IsFpuAndBoardTypeFwCmdSupport()
-                           ? Exchange(*this, cmd::LastRwStatusLong, CommandParams(), answer)
-                           : Exchange(*this, cmd::LastRwStatus, CommandParams(), answer);
+                           ? Exchange<cmd::LastRwStatusLong>(*this, CommandParams(), answer)
+                           : Exchange<cmd::LastRwStatus>(*this, CommandParams(), answer);
     if (rwStatus != nullptr) {
-        *rwStatus = dravik::LoadLe32(answer + 4);
+        *rwStatus = dravik::LoadLe32(answer + kWord);
     }
     return result;
 }

@@ -7,7 +7,6 @@
 #include "ProbeCommands.h"
 
 using dravik::CommandParams;
-using dravik::Exchange;
 using dravik::ProbeCommand;
 namespace cmd = dravik::cmd;
 
@@ -20,9 +19,9 @@ constexpr uint32_t kWordBlock = 1024;  // no 32-bit piece crosses a 1 KB boundar
 // and only after an exchange that went through.
 int Transfer(DbgDev& dev, const ProbeCommand& command, unsigned address, unsigned short size,
              void* data, uint32_t dataLength, unsigned* rwStatus, int apIndex) {
-    int result = Exchange(dev, command,
-                          CommandParams().u32(address).u16(size).u8(static_cast<uint32_t>(apIndex)),
-                          data, dataLength);
+    int result = dravik::ExchangeData(
+        dev, command, CommandParams().u32(address).u16(size).u8(static_cast<uint32_t>(apIndex)),
+        data, dataLength);
     if (result == DBGDEV_OK) {
         result = dev.GetLastReadWriteStatus(rwStatus);
     }

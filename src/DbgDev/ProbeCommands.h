@@ -1,10 +1,13 @@
 // The one table of probe commands: class, sub-command, command-block length, data direction, answer
 // length and whether the answer starts with a status word. Operations name a row and add
-// parameters; no operation fills the bytes of a record by hand.
+// parameters; no operation fills the bytes of a record by hand, and the answer buffer an operation
+// gives is checked against its row's length when compiling.
 #ifndef DRAVIK_PROBE_COMMANDS_H
 #define DRAVIK_PROBE_COMMANDS_H
 
+#include <cstddef>
 #include <cstdint>
+#include <type_traits>
 
 class DbgDev;
 
@@ -78,30 +81,77 @@ constexpr ProbeCommand SwitchFreq{kDebug, 0x63, true, 10, Dir::FromProbe, 8, tru
 constexpr ProbeCommand ReadTrace{0x00, 0x00, false, 0, Dir::TraceStream, kVariableLength, false};
 }  // namespace cmd
 
-// Command-block parameters after the class and sub-command bytes; multi-byte values little-endian.
+// The parameter bytes of a command block, after the class and sub-command; multi-byte values go
+// little-endian. The type counts the bytes, so a command given more than a record's block holds
+// does not compile.
+constexpr unsigned kMaxParamBytes = 14;
+
+template <unsigned Size = 0>
 class CommandParams {
+    static_assert(Size <= kMaxParamBytes, "more parameter bytes than a command block holds");
+
   public:
-    CommandParams& u8(uint32_t value) {
-        if (size_ < sizeof(bytes_)) {
-            bytes_[size_++] = static_cast<uint8_t>(value);
-        }
-        return *this;
+    CommandParams() = default;
+    CommandParams<Size + 1> u8(uint32_t value) const {
+        return CommandParams<Size + 1>(bytes_, static_cast<uint8_t>(value));
     }
-    CommandParams& u16(uint32_t value) { return u8(value).u8(value >> 8); }
-    CommandParams& u32(uint32_t value) { return u16(value).u16(value >> 16); }
+    CommandParams<Size + 2> u16(uint32_t value) const { return u8(value).u8(value >> 8); }
+    CommandParams<Size + 4> u32(uint32_t value) const { return u16(value).u16(value >> 16); }
     const uint8_t* data() const { return bytes_; }
-    unsigned size() const { return size_; }
+    static constexpr unsigned size() { return Size; }
 
   private:
-    uint8_t bytes_[14] = {};
-    unsigned size_ = 0;
+    template <unsigned>
+    friend class CommandParams;
+    CommandParams(const uint8_t* before, uint8_t last) {
+        for (unsigned i = 0; i + 1 < Size; ++i) {
+            bytes_[i] = before[i];
+        }
+        bytes_[Size - 1] = last;
+    }
+    uint8_t bytes_[kMaxParamBytes] = {};
 };
 
+namespace detail {
 // Builds the zero-filled heap record for `command`, sends it through the device object's transport
-// and frees it. `data` is the answer buffer or the data to send; `length` overrides the table's
-// length for variable-length commands.
-int Exchange(DbgDev& dev, const ProbeCommand& command, const CommandParams& params, void* data,
-             uint32_t length = kVariableLength);
+// and frees it. `data` is the answer buffer or the data to send, `length` its size.
+int Send(DbgDev& dev, const ProbeCommand& command, const uint8_t* params, unsigned paramBytes,
+         void* data, uint32_t length);
+}  // namespace detail
+
+// A command of the table with a fixed answer, received into the caller's buffer; the buffer must
+// hold the whole answer, which is checked when compiling.
+template <const ProbeCommand& Command, unsigned P, size_t N>
+int Exchange(DbgDev& dev, const CommandParams<P>& params, uint8_t (&answer)[N]) {
+    static_assert(Command.length != kVariableLength && Command.length != 0,
+                  "this command has no fixed answer: use the other forms");
+    static_assert(N >= Command.length, "the answer buffer is shorter than the command's answer");
+    return detail::Send(dev, Command, params.data(), P, answer, Command.length);
+}
+
+// A command without a data phase.
+template <const ProbeCommand& Command, unsigned P>
+int Exchange(DbgDev& dev, const CommandParams<P>& params) {
+    static_assert(Command.length == 0, "this command has an answer: give it a buffer");
+    return detail::Send(dev, Command, params.data(), P, nullptr, 0);
+}
+
+// A command whose answer is one value, received straight into the caller's variable, which must be
+// exactly the answer's size.
+template <const ProbeCommand& Command, unsigned P, typename T>
+int ExchangeInto(DbgDev& dev, const CommandParams<P>& params, T* answer) {
+    static_assert(std::is_arithmetic<T>::value, "the answer is received into a plain number");
+    static_assert(sizeof(T) == Command.length, "the variable is not the size of the answer");
+    return detail::Send(dev, Command, params.data(), P, answer, Command.length);
+}
+
+// A variable-length data phase (memory transfers, the trace read): `length` bytes from or into
+// `data`.
+template <unsigned P>
+int ExchangeData(DbgDev& dev, const ProbeCommand& command, const CommandParams<P>& params,
+                 void* data, uint32_t length) {
+    return detail::Send(dev, command, params.data(), P, data, length);
+}
 
 inline uint32_t LoadLe32(const uint8_t* p) {
     return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;

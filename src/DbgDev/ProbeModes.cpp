@@ -1,22 +1,21 @@
 // Probe modes (DFU, Monowire, idle, debug), debug protocol entry and exit, access ports.
 #include "DbgDev.h"
 #include "ProbeCommands.h"
+#include "WireConstants.h"
 
 using dravik::CommandParams;
 using dravik::Exchange;
 namespace cmd = dravik::cmd;
 
-namespace {
-constexpr uint8_t kEnterSwd = 0xA3;
-constexpr uint8_t kEnterJtag = 0xA4;
-}  // namespace
+namespace answer = dravik::answer;
+namespace entry = dravik::entry;
 
 int DbgDev::Get_CurrentMode() {
-    uint8_t answer[2] = {};
-    const int result = Exchange(*this, cmd::GetCurrentMode, CommandParams(), answer);
+    uint8_t reply[2] = {};
+    const int result = Exchange<cmd::GetCurrentMode>(*this, CommandParams(), reply);
     if (result == DBGDEV_OK) {
-        m_probeMode = answer[0];
-        m_probeSubMode = answer[1];
+        m_probeMode = reply[0];
+        m_probeSubMode = reply[1];
     }
     return result;
 }
@@ -25,36 +24,36 @@ int DbgDev::DFU_Exit() {
     if (m_probeSubMode > 1) {
         return DBGDEV_DFU_EXIT_REFUSED;
     }
-    return Exchange(*this, cmd::DfuExit, CommandParams(), nullptr);
+    return Exchange<cmd::DfuExit>(*this, CommandParams());
 }
 
 int DbgDev::Monowire_Enter() {
-    return Exchange(*this, cmd::MonowireEnter, CommandParams(), nullptr);
+    return Exchange<cmd::MonowireEnter>(*this, CommandParams());
 }
 
 int DbgDev::Monowire_Exit() {
-    return Exchange(*this, cmd::MonowireExit, CommandParams(), nullptr);
+    return Exchange<cmd::MonowireExit>(*this, CommandParams());
 }
 
 int DbgDev::JTAG_Enter(int protocol) {
     uint8_t answer[2] = {};
-    return Exchange(*this, cmd::JtagEnter,
-                    CommandParams().u8(protocol == 1 ? kEnterSwd : kEnterJtag), answer);
+    return Exchange<cmd::JtagEnter>(
+        *this, CommandParams().u8(protocol == 1 ? entry::kSwd : entry::kJtag), answer);
 }
 
 int DbgDev::JTAG_Exit() {
-    return Exchange(*this, cmd::JtagExit, CommandParams(), nullptr);
+    return Exchange<cmd::JtagExit>(*this, CommandParams());
 }
 
 int DbgDev::ReadIdCodes(unsigned* first, unsigned* second) {
-    uint8_t answer[12] = {};
-    const int result = Exchange(*this, cmd::ReadIdCodes, CommandParams(), answer);
+    uint8_t reply[12] = {};
+    const int result = Exchange<cmd::ReadIdCodes>(*this, CommandParams(), reply);
     if (result == DBGDEV_OK) {
         if (first != nullptr) {
-            *first = dravik::LoadLe32(answer + 4);
+            *first = dravik::LoadLe32(reply + answer::kWord);
         }
         if (second != nullptr) {
-            *second = dravik::LoadLe32(answer + 8);
+            *second = dravik::LoadLe32(reply + answer::kSecondWord);
         }
     }
     return result;
@@ -68,9 +67,9 @@ int DbgDev::InitAP(int apIndex, DbgDev_ApTypeT type) {
         return DBGDEV_BAD_ARGUMENT;
     }
     uint8_t answer[2] = {};
-    return Exchange(
-        *this, cmd::InitAp,
-        CommandParams().u8(static_cast<uint32_t>(apIndex)).u8(static_cast<uint32_t>(type)), answer);
+    return Exchange<cmd::InitAp>(
+        *this, CommandParams().u8(static_cast<uint32_t>(apIndex)).u8(static_cast<uint32_t>(type)),
+        answer);
 }
 
 int DbgDev::CloseDbgAP(int apIndex) {
@@ -78,6 +77,6 @@ int DbgDev::CloseDbgAP(int apIndex) {
         return DBGDEV_NOT_SUPPORTED;
     }
     uint8_t answer[2] = {};
-    return Exchange(*this, cmd::CloseAp, CommandParams().u8(static_cast<uint32_t>(apIndex)),
-                    answer);
+    return Exchange<cmd::CloseAp>(*this, CommandParams().u8(static_cast<uint32_t>(apIndex)),
+                                  answer);
 }

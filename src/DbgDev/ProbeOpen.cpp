@@ -4,10 +4,12 @@
 #include "DbgDev.h"
 #include "DravikProductIds.h"
 #include "ProbeCommands.h"
+#include "WireConstants.h"
 
 using dravik::CommandParams;
 using dravik::Exchange;
 namespace cmd = dravik::cmd;
+namespace answer = dravik::answer;
 
 namespace {
 constexpr unsigned kMinV1Jtag = 11;        // first-generation firmware below this is refused
@@ -173,17 +175,17 @@ int DbgDev::CloseDravik() {
 }
 
 int DbgDev::Veltra_GetVersion(VERSION* version) {
-    uint8_t answer[6] = {};
-    const int result = Exchange(*this, cmd::GetVersion, CommandParams(), answer);
+    uint8_t reply[6] = {};
+    const int result = Exchange<cmd::GetVersion>(*this, CommandParams(), reply);
     if (result != DBGDEV_OK || version == nullptr) {
         return result;
     }
-    const unsigned word = unsigned(answer[0]) << 8 | answer[1];  // big-endian, unlike all else
+    const unsigned word = unsigned(reply[0]) << 8 | reply[1];  // big-endian, unlike all else
     version->dravikVer = static_cast<uint8_t>(word >> 12 & 0x0F);
     version->jtagVer = static_cast<uint8_t>(word >> 6 & 0x3F);
     version->monowireVer = static_cast<uint8_t>(word & 0x3F);
-    version->usbVendorId = dravik::LoadLe16(answer + 2);
-    version->usbProductId = dravik::LoadLe16(answer + 4);
+    version->usbVendorId = dravik::LoadLe16(reply + answer::kVersionVendorId);
+    version->usbProductId = dravik::LoadLe16(reply + answer::kVersionProductId);
     return DBGDEV_OK;
 }
 
@@ -203,19 +205,19 @@ int DbgDev::Veltra_GetVersion(VERSION_EXT* version) {
 }
 
 int DbgDev::Veltra_GetVersionExt(VERSION_EXT* version) {
-    uint8_t answer[12] = {};
-    const int result = Exchange(*this, cmd::GetVersionExt, CommandParams(), answer);
+    uint8_t reply[12] = {};
+    const int result = Exchange<cmd::GetVersionExt>(*this, CommandParams(), reply);
     if (result != DBGDEV_OK || version == nullptr) {
         return result;
     }
-    version->dravikVer = answer[0];
-    version->monowireVer = answer[1];
-    version->jtagVer = answer[2];
-    version->auxVer1 = answer[3];
-    version->auxVer2 = answer[4];
-    version->auxVer3 = answer[5];
-    version->usbVendorId = dravik::LoadLe16(answer + 8);
-    version->usbProductId = dravik::LoadLe16(answer + 10);
+    version->dravikVer = reply[0];
+    version->monowireVer = reply[1];
+    version->jtagVer = reply[2];
+    version->auxVer1 = reply[3];
+    version->auxVer2 = reply[4];
+    version->auxVer3 = reply[5];
+    version->usbVendorId = dravik::LoadLe16(reply + answer::kExtVersionVendorId);
+    version->usbProductId = dravik::LoadLe16(reply + answer::kExtVersionProductId);
     return DBGDEV_OK;
 }
 
@@ -229,5 +231,5 @@ int DbgDev::GetBoardType(unsigned* boardType) {
     if (boardType == nullptr) {
         return DBGDEV_BAD_ARGUMENT;
     }
-    return Exchange(*this, cmd::GetBoardType, CommandParams(), boardType);
+    return dravik::ExchangeInto<cmd::GetBoardType>(*this, CommandParams(), boardType);
 }

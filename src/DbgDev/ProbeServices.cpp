@@ -5,14 +5,15 @@
 
 #include "DbgDev.h"
 #include "ProbeCommands.h"
+#include "WireConstants.h"
 
 using dravik::CommandParams;
 using dravik::Exchange;
 namespace cmd = dravik::cmd;
+namespace answer = dravik::answer;
 
 namespace {
 
-constexpr unsigned kVolumeNameOffset = 2;  // after the status word
 constexpr unsigned kVolumeNameSize = 12;
 constexpr unsigned kHighestMcoSelection = 4;
 constexpr uint8_t kMcoFallbackWithoutSwitch = 2;
@@ -29,13 +30,13 @@ int DbgDev::GetTargetVoltage(float* volts) {
     if (!IsVoltageNrstAndSwvFwCmdSupport()) {
         return RefuseUnsupported(*this, m_version, "target voltage reading");
     }
-    uint8_t answer[8] = {};
-    const int result = Exchange(*this, cmd::GetTargetVoltage, CommandParams(), answer);
+    uint8_t reply[8] = {};
+    const int result = Exchange<cmd::GetTargetVoltage>(*this, CommandParams(), reply);
     if (result != DBGDEV_OK || volts == nullptr) {
         return result;
     }
-    const uint32_t referenceReading = dravik::LoadLe32(answer);
-    const uint32_t targetReading = dravik::LoadLe32(answer + 4);
+    const uint32_t referenceReading = dravik::LoadLe32(reply);
+    const uint32_t targetReading = dravik::LoadLe32(reply + answer::kVoltageTarget);
     if (referenceReading != 0) {
         const float reference = static_cast<float>(referenceReading);
         const float target = static_cast<float>(targetReading);
@@ -50,7 +51,7 @@ int DbgDev::BlinkDravikLed() {
         return RefuseUnsupported(*this, m_version, "LED blink command");
     }
     uint8_t answer[2] = {};
-    return Exchange(*this, cmd::BlinkLed, CommandParams(), answer);
+    return Exchange<cmd::BlinkLed>(*this, CommandParams(), answer);
 }
 
 int DbgDev::GetMassStorageVolumeName(unsigned char* name, unsigned short size) {
@@ -60,11 +61,11 @@ int DbgDev::GetMassStorageVolumeName(unsigned char* name, unsigned short size) {
     if (name == nullptr || size == 0) {
         return DBGDEV_BAD_ARGUMENT;
     }
-    uint8_t answer[kVolumeNameOffset + kVolumeNameSize] = {};
-    const int result = Exchange(*this, cmd::GetVolumeName, CommandParams(), answer);
+    uint8_t reply[answer::kVolumeName + kVolumeNameSize] = {};
+    const int result = Exchange<cmd::GetVolumeName>(*this, CommandParams(), reply);
     if (result == DBGDEV_OK) {
         // No terminator: the name fills its 12 bytes, and the caller asked for a byte count.
-        std::memcpy(name, answer + kVolumeNameOffset, std::min<unsigned>(size, kVolumeNameSize));
+        std::memcpy(name, reply + answer::kVolumeName, std::min<unsigned>(size, kVolumeNameSize));
     }
     return result;
 }
@@ -92,5 +93,5 @@ int DbgDev::SelectMcoOutput(DbgDev_McoSelT selection) {
         code = kMcoFallbackWithoutSwitch;
     }
     uint8_t answer[2] = {};
-    return Exchange(*this, cmd::SelectMco, CommandParams().u8(code), answer);
+    return Exchange<cmd::SelectMco>(*this, CommandParams().u8(code), answer);
 }

@@ -4,41 +4,33 @@
 
 #include "DbgDev.h"
 #include "ProbeCommands.h"
+#include "WireConstants.h"
 
 using dravik::CommandParams;
 using dravik::Exchange;
 namespace cmd = dravik::cmd;
+namespace cortexm = dravik::cortexm;
+namespace dhcsr = dravik::cortexm::dhcsr;
 
 namespace {
 
-constexpr unsigned kDhcsr = 0xE000EDF0;
-constexpr unsigned kDemcr = 0xE000EDFC;
-constexpr unsigned kAircr = 0xE000ED0C;
+constexpr unsigned kDhcsr = cortexm::kDhcsr;
+constexpr unsigned kDemcr = cortexm::kDemcr;
+constexpr unsigned kAircr = cortexm::kAircr;
 
-constexpr unsigned kDbgKey = 0xA05F0000;
-constexpr unsigned kDhcsrHalt = kDbgKey | 0x0003;  // C_HALT | C_DEBUGEN
-constexpr unsigned kDhcsrRun = kDbgKey | 0x0001;
-constexpr unsigned kDhcsrRunMasked = kDbgKey | 0x0009;
-constexpr unsigned kDhcsrStep = kDbgKey | 0x0005;
-constexpr unsigned kDhcsrStepMasked = kDbgKey | 0x000D;
-constexpr unsigned kCMaskints = 0x0008;
-constexpr unsigned kCStepAndMaskints = 0x000C;
+constexpr unsigned kDbgKey = cortexm::kDbgKey;
+constexpr unsigned kDhcsrHalt = kDbgKey | dhcsr::kCHalt | dhcsr::kCDebugen;
+constexpr unsigned kDhcsrRun = kDbgKey | dhcsr::kCDebugen;
+constexpr unsigned kDhcsrRunMasked = kDbgKey | dhcsr::kCMaskints | dhcsr::kCDebugen;
+constexpr unsigned kDhcsrStep = kDbgKey | dhcsr::kCStep | dhcsr::kCDebugen;
+constexpr unsigned kDhcsrStepMasked =
+    kDbgKey | dhcsr::kCMaskints | dhcsr::kCStep | dhcsr::kCDebugen;
+// What a step must see in DHCSR to count as taken.
+constexpr unsigned kStepSeen =
+    dhcsr::kSRetireSt | dhcsr::kSHalt | dhcsr::kSRegrdy | dhcsr::kCDebugen;
 
-constexpr unsigned kSRegrdy = 1u << 16;
-constexpr unsigned kSHalt = 1u << 17;
-constexpr unsigned kSSleep = 1u << 18;
-constexpr unsigned kSLockup = 1u << 19;
-constexpr unsigned kSRetireSt = 1u << 24;
-constexpr unsigned kSResetSt = 1u << 25;
-constexpr unsigned kCDebugen = 1u << 0;
-
-constexpr unsigned kVectKey = 0x05FA0000;
-constexpr unsigned kAircrSysResetReq = kVectKey | 0x0004;
-constexpr unsigned kAircrVectReset = kVectKey | 0x0001;
-
-constexpr unsigned kVcCorereset = 0x00000001;
-constexpr unsigned char kXpsrRegister = 16;
-constexpr unsigned kXpsrThumb = 0x01000000;
+constexpr unsigned kAircrSysResetReq = cortexm::kVectKey | cortexm::aircr::kSysResetReq;
+constexpr unsigned kAircrVectReset = cortexm::kVectKey | cortexm::aircr::kVectReset;
 
 constexpr double kTimeoutSeconds = 2.0;
 
@@ -60,18 +52,18 @@ int DbgDev::GetStatus(Device_StatusT* status, int apIndex) {
         return DBGDEV_BAD_ARGUMENT;
     }
     *status = DEVICE_RUNNING;
-    unsigned dhcsr = 0;
-    const int result = ReadDebugRegister(kDhcsr, &dhcsr, apIndex);
+    unsigned value = 0;
+    const int result = ReadDebugRegister(kDhcsr, &value, apIndex);
     if (result != DBGDEV_OK) {
         return result;
     }
-    if ((dhcsr & kSResetSt) != 0) {
+    if ((value & dhcsr::kSResetSt) != 0) {
         *status = DEVICE_RESET;
-    } else if ((dhcsr & kSHalt) != 0) {
+    } else if ((value & dhcsr::kSHalt) != 0) {
         *status = DEVICE_HALTED;
-    } else if ((dhcsr & kSLockup) != 0) {
+    } else if ((value & dhcsr::kSLockup) != 0) {
         *status = DEVICE_LOCKUP;
-    } else if ((dhcsr & kSSleep) != 0) {
+    } else if ((value & dhcsr::kSSleep) != 0) {
         *status = DEVICE_SLEEP;
     }
     return DBGDEV_OK;
@@ -136,26 +128,29 @@ int DbgDev::WaitForTargetReset(double seconds, int apIndex) {
 
 int DbgDev::Reset(int hwReset, int apIndex, int systemReset) {
     // The core halts on the reset vector.
-    int result = WriteDebugRegister(kDemcr, kVcCorereset, apIndex);
+    int result = WriteDebugRegister(kDemcr, cortexm::demcr::kVcCorereset, apIndex);
 
     // Two consecutive samples in reset: the probe is holding the reset line.
     const bool heldInReset = hwReset == 1 && WaitForTargetReset(0, apIndex) == DBGDEV_OK &&
                              WaitForTargetReset(0, apIndex) == DBGDEV_OK;
-    if (!heldInReset) {
-        if (result == DBGDEV_OK) {
-            result = WriteDebugRegister(
-                kAircr, systemReset == 1 ? kAircrSysResetReq : kAircrVectReset, apIndex);
-        }
+    if (!heldInReset && result == DBGDEV_OK) {
+        result = WriteDebugRegister(kAircr, systemReset == 1 ? kAircrSysResetReq : kAircrVectReset,
+                                    apIndex);
         if (result == DBGDEV_OK && GetDravikGeneration() == 1) {
             // First-generation probes need a read after the request; its value does not matter.
             unsigned ignored = 0;
             (void)ReadDebugRegister(kAircr, &ignored, apIndex);
         }
-        result = WaitForTargetReset(kTimeoutSeconds, apIndex);
+        // Only a request that went out can be waited for. Without one, a reset status still
+        // standing from an earlier reset would pass for this one, and a fault would become a
+        // time-out: the first error is kept instead.
+        if (result == DBGDEV_OK) {
+            result = WaitForTargetReset(kTimeoutSeconds, apIndex);
+        }
     }
 
     if (GetDravikGeneration() > 1 && hwReset == 1) {
-        const int released = TargetHardReset(kReleaseReset);
+        const int released = TargetHardReset(kReleaseReset);  // whatever the result so far
         if (result == DBGDEV_OK) {
             result = released;
         }
@@ -204,7 +199,7 @@ int DbgDev::Reset(int hwReset, int apIndex, int systemReset) {
     }
 
     if (result == DBGDEV_OK || result == DBGDEV_HELD_IN_RESET) {
-        const int written = WriteRegister(kXpsrRegister, kXpsrThumb, apIndex);
+        const int written = WriteRegister(cortexm::regsel::kXpsr, cortexm::kXpsrThumb, apIndex);
         if (result == DBGDEV_OK) {
             result = written;
         }
@@ -224,43 +219,45 @@ int DbgDev::RunCore(int maskInts, int apIndex) {
 }
 
 int DbgDev::StepCore(int maskInts, int apIndex) {
-    unsigned dhcsr = 0;
-    int result = ReadDebugRegister(kDhcsr, &dhcsr, apIndex);
+    // Bits 31:16 of every DHCSR write are exactly the key; the status bits read there (S_RETIRE_ST,
+    // S_RESET_ST, ...) never reach it, or the core would ignore the write.
+    const auto control = [](unsigned read) { return read & cortexm::kDhcsrControlBits; };
+    unsigned value = 0;
+    int result = ReadDebugRegister(kDhcsr, &value, apIndex);
     if (result == DBGDEV_OK) {
-        result = WriteDebugRegister(kDhcsr, dhcsr | kDbgKey | kCMaskints, apIndex);
+        result = WriteDebugRegister(kDhcsr, kDbgKey | control(value) | dhcsr::kCMaskints, apIndex);
     }
     if (result == DBGDEV_OK) {
         result = WriteDebugRegister(kDhcsr, maskInts == 1 ? kDhcsrStepMasked : kDhcsrStep, apIndex);
     }
     if (result == DBGDEV_OK) {
-        result = ReadDebugRegister(kDhcsr, &dhcsr, apIndex);
+        result = ReadDebugRegister(kDhcsr, &value, apIndex);
     }
     if (result == DBGDEV_OK) {
-        if ((dhcsr & (kSRetireSt | kSHalt | kSRegrdy | kCDebugen)) == 0) {
+        if ((value & kStepSeen) == 0) {
             return DBGDEV_PROBE_ERROR;
         }
         int reads = 0;
-        while (result == DBGDEV_OK && (dhcsr & kSRetireSt) != 0) {
+        while (result == DBGDEV_OK && (value & dhcsr::kSRetireSt) != 0) {
             if (reads++ == kStepRetireReads) {
                 return DBGDEV_STEP_NOT_SETTLED;
             }
-            result = ReadDebugRegister(kDhcsr, &dhcsr, apIndex);
+            result = ReadDebugRegister(kDhcsr, &value, apIndex);
         }
     }
     if (result == DBGDEV_OK) {
-        result = ReadDebugRegister(kDhcsr, &dhcsr, apIndex);
+        result = ReadDebugRegister(kDhcsr, &value, apIndex);
     }
     if (result == DBGDEV_OK) {
-        // C_STEP and C_MASKINTS off, the other bits as read, the key in the upper half.
-        const unsigned upper = ((dhcsr & 0xFFFF0000u) & ~kDbgKey) | kDbgKey;
-        const unsigned lower = dhcsr & 0x0000FFFFu & ~kCStepAndMaskints;
-        result = WriteDebugRegister(kDhcsr, upper | lower, apIndex);
+        // C_STEP and C_MASKINTS off, the other control bits as read.
+        const unsigned kept = control(value) & ~(dhcsr::kCStep | dhcsr::kCMaskints);
+        result = WriteDebugRegister(kDhcsr, kDbgKey | kept, apIndex);
     }
     return result;
 }
 
 int DbgDev::TargetHardReset(unsigned char action) {
-    if (!IsVoltageNrstAndSwvFwCmdSupport() || (m_probeMode != 1 && m_probeMode != 2)) {
+    if (!IsVoltageNrstAndSwvFwCmdSupport() || !dravik::mode::TakesInterfaceCommands(m_probeMode)) {
         return DBGDEV_NOT_SUPPORTED;
     }
     if (action != kAssertReset && action != kReleaseReset && action != kPulseReset) {
@@ -268,10 +265,10 @@ int DbgDev::TargetHardReset(unsigned char action) {
         return DBGDEV_BAD_ARGUMENT;
     }
     uint8_t answer[2] = {};
-    return Exchange(*this, cmd::TargetHardReset, CommandParams().u8(action), answer);
+    return Exchange<cmd::TargetHardReset>(*this, CommandParams().u8(action), answer);
 }
 
 int DbgDev::ResetSystem() {
     uint8_t answer[2] = {};
-    return Exchange(*this, cmd::ResetSystem, CommandParams(), answer);
+    return Exchange<cmd::ResetSystem>(*this, CommandParams(), answer);
 }

@@ -25,7 +25,7 @@ int DbgDev::StartSWVTraceReception(unsigned swoRate, unsigned short bufferSize) 
         return RefuseWithoutSwv(*this, m_version);
     }
     uint8_t answer[2] = {};
-    return Exchange(*this, cmd::StartSwv, CommandParams().u16(bufferSize).u32(swoRate), answer);
+    return Exchange<cmd::StartSwv>(*this, CommandParams().u16(bufferSize).u32(swoRate), answer);
 }
 
 int DbgDev::StopSWVTraceReception() {
@@ -33,7 +33,7 @@ int DbgDev::StopSWVTraceReception() {
         return RefuseWithoutSwv(*this, m_version);
     }
     uint8_t answer[2] = {};
-    return Exchange(*this, cmd::StopSwv, CommandParams(), answer);
+    return Exchange<cmd::StopSwv>(*this, CommandParams(), answer);
 }
 
 int DbgDev::GetSWVTraceNewRecordNb(unsigned short* count) {
@@ -44,8 +44,7 @@ int DbgDev::GetSWVTraceNewRecordNb(unsigned short* count) {
         return DBGDEV_BAD_ARGUMENT;
     }
     // The answer is the little-endian count itself, received straight into the caller's variable.
-    static_assert(sizeof(unsigned short) == 2, "the pending count is a 16-bit answer");
-    return Exchange(*this, cmd::SwvPendingCount, CommandParams(), count);
+    return dravik::ExchangeInto<cmd::SwvPendingCount>(*this, CommandParams(), count);
 }
 
 int DbgDev::GetSWVTraceRecords(unsigned char* data, unsigned short count) {
@@ -55,5 +54,5 @@ int DbgDev::GetSWVTraceRecords(unsigned char* data, unsigned short count) {
     if (data == nullptr) {
         return DBGDEV_BAD_ARGUMENT;
     }
-    return Exchange(*this, cmd::ReadTrace, CommandParams(), data, count);
+    return dravik::ExchangeData(*this, cmd::ReadTrace, CommandParams(), data, count);
 }

@@ -3,14 +3,15 @@
 #include <cstring>
 #include <memory>
 
+#include "Allocation.h"
 #include "DbgDev.h"
 #include "ProbeCommands.h"
+#include "WireConstants.h"
 
 namespace {
 
 constexpr unsigned kExchangeTimeoutMs = 5000;
 constexpr unsigned char kSenseLength = 14;
-constexpr uint16_t kStatusOk = 0x0080;
 
 struct FreeRecord {
     void operator()(TDeviceRequest* request) const { std::free(request); }
@@ -53,68 +54,71 @@ int DbgDev::SendRequestAndAnalyzeStatus(TDeviceRequest* request, const unsigned 
     // The status sits at the start of a byte buffer that need not be aligned for a 16-bit load.
     unsigned short word;
     std::memcpy(&word, status, sizeof word);
-    switch (word) {
-        case kStatusOk:
-            return DBGDEV_OK;
-        case 0x0005:
-            LogTrace("No target device detected: check JTAG signals");
-            return DBGDEV_NO_TARGET;
-        case 0x0009:
-            LogTrace("Error getting target IDCODE: if SWD, check SWD connection");
-            return DBGDEV_NO_TARGET;
-        case 0x0004:
-            LogTrace("Unknown JTAG chain detected on target: check JTAG connection");
-            return DBGDEV_UNKNOWN_JTAG_CHAIN;
-        case 0x001B:
-            LogTrace("The selected Access Port is already in use");
-            return DBGDEV_AP_IN_USE;
-        case 0x001C:
-            LogTrace("The caller is becoming the new owner of trace Access Ports");
-            return DBGDEV_AP_NEW_OWNER;
-        case 0x001D:
-            LogTrace("Incorrect Access Port index");
-            return DBGDEV_BAD_ARGUMENT;
-        case 0x0011:
-        case 0x0019:
-        case 0x0018:
-        case 0x001A:
-            LogTrace("Access Port fault: 0x%02hx", word);
-            return DBGDEV_AP_FAULT;
-        case 0x0031:
-        case 0x0030:
-            LogTrace("TCP ID error: 0x%02hx", word);
-            return DBGDEV_TCP_ID_ERROR;
-        case 0x0040:
-            LogTrace(
-                "Some Dravik settings have been automatically modified during the Dravik freq "
-                "switch: 0x%02hx",
-                word);
-            return DBGDEV_SETTINGS_CHANGED;
-        default:
-            LogTrace(
-                "Error (0x%hx) after target cmd %02hX %02hX %02hX %02hX %02hX %02hX %02hX %02hX "
-                "%02hX %02hX",
-                word, (unsigned short)cdb[0], (unsigned short)cdb[1], (unsigned short)cdb[2],
-                (unsigned short)cdb[3], (unsigned short)cdb[4], (unsigned short)cdb[5],
-                (unsigned short)cdb[6], (unsigned short)cdb[7], (unsigned short)cdb[8],
-                (unsigned short)cdb[9]);
-            return DBGDEV_PROBE_ERROR;
+    // The rows are tested in this order.
+    if (word == dravik::status::kOk) {
+        return DBGDEV_OK;
     }
+    if (word == dravik::status::kNoTargetDevice) {
+        LogTrace("No target device detected: check JTAG signals");
+        return DBGDEV_NO_TARGET;
+    }
+    if (word == dravik::status::kIdcodeError) {
+        LogTrace("Error getting target IDCODE: if SWD, check SWD connection");
+        return DBGDEV_NO_TARGET;
+    }
+    if (word == dravik::status::kUnknownJtagChain) {
+        LogTrace("Unknown JTAG chain detected on target: check JTAG connection");
+        return DBGDEV_UNKNOWN_JTAG_CHAIN;
+    }
+    if (word == dravik::status::kApInUse) {
+        LogTrace("The selected Access Port is already in use");
+        return DBGDEV_AP_IN_USE;
+    }
+    if (word == dravik::status::kApNewOwner) {
+        LogTrace("The caller is becoming the new owner of trace Access Ports");
+        return DBGDEV_AP_NEW_OWNER;
+    }
+    if (word == dravik::status::kApBadIndex) {
+        LogTrace("Incorrect Access Port index");
+        return DBGDEV_BAD_ARGUMENT;
+    }
+    if (dravik::status::IsApFault(word)) {
+        LogTrace("Access Port fault: 0x%02hx", word);
+        return DBGDEV_AP_FAULT;
+    }
+    if (dravik::status::IsTcpIdError(word)) {
+        LogTrace("TCP ID error: 0x%02hx", word);
+        return DBGDEV_TCP_ID_ERROR;
+    }
+    if (word == dravik::status::kSettingsChanged) {
+        LogTrace(
+            "Some Dravik settings have been automatically modified during the Dravik freq switch: "
+            "0x%02hx",
+            word);
+        return DBGDEV_SETTINGS_CHANGED;
+    }
+    LogTrace(
+        "Error (0x%hx) after target cmd %02hX %02hX %02hX %02hX %02hX %02hX %02hX %02hX %02hX "
+        "%02hX",
+        word, (unsigned short)cdb[0], (unsigned short)cdb[1], (unsigned short)cdb[2],
+        (unsigned short)cdb[3], (unsigned short)cdb[4], (unsigned short)cdb[5],
+        (unsigned short)cdb[6], (unsigned short)cdb[7], (unsigned short)cdb[8],
+        (unsigned short)cdb[9]);
+    return DBGDEV_PROBE_ERROR;
 }
 
-namespace dravik {
+namespace dravik::detail {
 
-int Exchange(DbgDev& dev, const ProbeCommand& command, const CommandParams& params, void* data,
-             uint32_t length) {
+int Send(DbgDev& dev, const ProbeCommand& command, const uint8_t* params, unsigned paramBytes,
+         void* data, uint32_t length) {
     // One zero-filled heap record per exchange, freed on every path when this scope ends.
     std::unique_ptr<TDeviceRequest, FreeRecord> record(
-        static_cast<TDeviceRequest*>(std::calloc(1, sizeof(TDeviceRequest))));
+        static_cast<TDeviceRequest*>(Allocate(1, sizeof(TDeviceRequest))));
     if (!record) {
         // An allocation failure is reported like a failed exchange: nothing reached the probe.
         dev.LogTrace("Unable to allocate a command record");
         return DBGDEV_EXCHANGE_FAILURE;
     }
-    const uint32_t dataLength = command.length == kVariableLength ? length : command.length;
     record->cdbLength = command.cdbLength;
     if (command.dir != Dir::TraceStream) {
         unsigned pos = 0;
@@ -122,15 +126,15 @@ int Exchange(DbgDev& dev, const ProbeCommand& command, const CommandParams& para
         if (command.hasSub) {
             record->cdb[pos++] = command.sub;
         }
-        std::memcpy(record->cdb + pos, params.data(), params.size());
+        std::memcpy(record->cdb + pos, params, paramBytes);
     }
     record->direction = static_cast<unsigned char>(command.dir);
-    record->buffer = dataLength == 0 ? nullptr : data;
-    record->bufferLength = dataLength;
+    record->buffer = length == 0 ? nullptr : data;
+    record->bufferLength = length;
     record->senseLength = kSenseLength;
     const unsigned short* status =
         command.statusWord ? static_cast<const unsigned short*>(data) : nullptr;
     return dev.SendRequestAndAnalyzeStatus(record.get(), status);
 }
 
-}  // namespace dravik
+}  // namespace dravik::detail

@@ -40,41 +40,10 @@ DbgDev* BeginCall(const char* functionName) {
 
 }  // namespace dravik
 
-namespace {
-
-int CopyOut(const char (&text)[DRAVIK_TEXT_SIZE], char* message, int* length) {
-    if (length == nullptr) {
-        return DRAVIK_BAD_ARGUMENT;
-    }
-    if (text[0] == '\0') {
-        *length = 0;
-        return DRAVIK_NO_MESSAGE;
-    }
-    // A negative capacity has no sensible meaning: refuse it rather than guess.
-    if (*length < 0 || message == nullptr) {
-        return DRAVIK_BAD_ARGUMENT;
-    }
-    const int n = static_cast<int>(strnlen(text, DRAVIK_TEXT_SIZE));
-    if (n + 1 < *length) {
-        std::memcpy(message, text, static_cast<size_t>(n) + 1);
-        *length = n;
-        return DRAVIK_OK;
-    }
-    // Cut: the first *length bytes (never more than the text holds) and a terminator after them.
-    const int copied = *length < DRAVIK_TEXT_SIZE ? *length : DRAVIK_TEXT_SIZE;
-    std::memcpy(message, text, static_cast<size_t>(copied));
-    for (int i = copied; i <= *length; ++i) {
-        message[i] = '\0';
-    }
-    return DRAVIK_IGNORED;
-}
-
-}  // namespace
-
 extern "C" DRAVIK_API int DravikLastError(char* message, int* length) {
-    return CopyOut(g_errorMsg, message, length);
+    return dravik::CopyOutText(g_errorMsg, message, length);
 }
 
 extern "C" DRAVIK_API int DravikLastWarning(char* message, int* length) {
-    return CopyOut(g_warningMsg, message, length);
+    return dravik::CopyOutText(g_warningMsg, message, length);
 }

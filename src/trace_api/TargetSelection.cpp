@@ -3,6 +3,7 @@
 #include <cstring>
 #include <new>
 
+#include "Allocation.h"
 #include "DbgDev.h"
 #include "InterfaceText.h"
 
@@ -82,9 +83,11 @@ extern "C" DRAVIK_API int DravikSelectDevice(const char* serialNumber, unsigned 
     result = ReadDeviceStatus(g_dev, status);
     if (result == DBGDEV_OK) {
         const size_t length = std::strlen(serialNumber);
-        char* copy = static_cast<char*>(std::malloc(length + 1));
+        char* copy = static_cast<char*>(dravik::Allocate(length + 1, 1));
         if (copy == nullptr) {
-            // Not recorded, and said so: the host must not believe a selection stands.
+            // Not recorded, and said so. Target and probe are closed again, so that 303 keeps
+            // meaning that nothing was done and a new selection can open the probe.
+            dev->CloseDevice(0);
             dravik::SetText(g_errorMsg, "Unable to record the selection of device %s",
                             serialNumber);
             return DRAVIK_NO_DEVICE_OBJECT;

@@ -3,28 +3,16 @@
 
 #include "DbgDev.h"
 #include "InterfaceText.h"
+#include "WireConstants.h"
 
 namespace {
 
-constexpr unsigned kDemcr = 0xE000EDFC;
-constexpr unsigned kItmLsr = 0xE0000FB4;
-constexpr unsigned kItmLar = 0xE0000FB0;
-constexpr unsigned kTpiuType = 0xE0040FC8;
-constexpr unsigned kTpiuAcpr = 0xE0040010;
-constexpr unsigned kTpiuSppr = 0xE00400F0;
-constexpr unsigned kItmTpr = 0xE0000E40;
-constexpr unsigned kItmTer0 = 0xE0000E00;
-constexpr unsigned kItmTcr = 0xE0000E80;
+namespace cortexm = dravik::cortexm;
+namespace itm = dravik::coresight::itm;
+namespace tpiu = dravik::coresight::tpiu;
 
-constexpr unsigned kTrcena = 0x01000000;
-constexpr unsigned kCoreSightKey = 0xC5ACCE55;
-constexpr unsigned kTpiuTypeNrz = 1u << 11;
-constexpr unsigned kTpiuTypeManchester = 1u << 10;
-constexpr unsigned kProtocolManchester = 1;
-constexpr unsigned kProtocolNrz = 2;
-constexpr unsigned kItmTcrMask = 0xA1F;  // ITMENA..SWOENA, bits 9 and 11
-constexpr unsigned kItmEna = 1;
 constexpr unsigned short kTraceBufferSize = DRAVIK_TRACE_BUFFER_SIZE;
+constexpr int kLargestPrescaler = 65536;  // TPIU_ACPR holds prescaler - 1 in 16 bits
 
 }  // namespace
 
@@ -81,25 +69,33 @@ extern "C" DRAVIK_API int DravikSetupDevice(int traceClock, int prescaler, int s
         dravik::SetText(g_errorMsg, "Unable to setup device, null fifoSize");
         return DRAVIK_BAD_ARGUMENT;
     }
+    // The probe cannot receive at a rate of 0 or below: refused before any traffic. A prescaler
+    // outside 1..65536 is left to the TPIU_ACPR check below, which it fails.
+    if (prescaler >= 1 && prescaler <= kLargestPrescaler && traceClock / prescaler <= 0) {
+        dravik::SetText(g_errorMsg, "Unable to setup device, no SWO rate from %d / %d", traceClock,
+                        prescaler);
+        return DRAVIK_BAD_ARGUMENT;
+    }
     DbgDev& dev = *devp;
     dravik::SetText(g_currentStep, "Enabling trace");
-    int result = ReadWriteCheckDebugRegister(dev, kDemcr, "CoreDebug_DEMCR", kTrcena, kTrcena);
+    int result = ReadWriteCheckDebugRegister(dev, cortexm::kDemcr, "CoreDebug_DEMCR",
+                                             cortexm::demcr::kTrcena, cortexm::demcr::kTrcena);
     if (result != DRAVIK_OK) {
         return result;
     }
     dravik::SetText(g_currentStep, "Checking CoreSight access");
     unsigned lsr = 0;
-    result = ReadDebugRegister(dev, kItmLsr, "ITM_LSR", &lsr);
+    result = ReadDebugRegister(dev, itm::kLsr, "ITM_LSR", &lsr);
     if (result != DRAVIK_OK) {
         return result;
     }
     if (lsr != 1) {
         dravik::SetText(g_currentStep, "Trying to unlock CoreSight access");
-        result = WriteDebugRegister(dev, kItmLar, "ITM_LAR", kCoreSightKey);
+        result = WriteDebugRegister(dev, itm::kLar, "ITM_LAR", dravik::coresight::kLockAccessKey);
         if (result != DRAVIK_OK) {
             return result;
         }
-        result = ReadDebugRegister(dev, kItmLsr, "ITM_LSR", &lsr);
+        result = ReadDebugRegister(dev, itm::kLsr, "ITM_LSR", &lsr);
         if (result != DRAVIK_OK) {
             return result;
         }
@@ -109,47 +105,48 @@ extern "C" DRAVIK_API int DravikSetupDevice(int traceClock, int prescaler, int s
         }
     }
     unsigned type = 0;
-    result = ReadDebugRegister(dev, kTpiuType, "TPIU_TYPE", &type);
+    result = ReadDebugRegister(dev, tpiu::kType, "TPIU_TYPE", &type);
     if (result != DRAVIK_OK) {
         return result;
     }
     unsigned protocol = 0;
-    if ((type & kTpiuTypeNrz) != 0 && (txModeFlags & DRAVIK_TX_NRZ) != 0) {
-        protocol = kProtocolNrz;
+    if ((type & tpiu::kTypeNrz) != 0 && (txModeFlags & DRAVIK_TX_NRZ) != 0) {
+        protocol = tpiu::kSpprNrz;
     }
-    if ((type & kTpiuTypeManchester) != 0 && (txModeFlags & DRAVIK_TX_MANCHESTER) != 0) {
-        protocol = kProtocolManchester;  // Manchester wins when both are allowed and supported
+    if ((type & tpiu::kTypeManchester) != 0 && (txModeFlags & DRAVIK_TX_MANCHESTER) != 0) {
+        protocol = tpiu::kSpprManchester;  // Manchester wins when both are allowed and supported
     }
     if (protocol == 0) {
         dravik::SetText(g_errorMsg, "No TXMode selected, check flags");
         return DRAVIK_REFUSED;
     }
-    const unsigned fifoField = type >> 6 & 0x7;
+    const unsigned fifoField = type >> tpiu::kTypeFifoShift & tpiu::kTypeFifoMask;
     if (fifoField == 0) {
         dravik::SetText(g_errorMsg, "Unable to get FIFOSZ value");
         return DRAVIK_REFUSED;
     }
     *fifoSize = static_cast<int>(std::pow(2.0, static_cast<double>(fifoField)));
-    result = ReadWriteCheckDebugRegister(dev, kTpiuAcpr, "TPIU_ACPR", 0xFFFF,
+    result = ReadWriteCheckDebugRegister(dev, tpiu::kAcpr, "TPIU_ACPR", tpiu::kAcprMask,
                                          static_cast<unsigned>(prescaler) - 1u);
     if (result != DRAVIK_OK) {
         return result;
     }
-    result = ReadWriteCheckDebugRegister(dev, kTpiuSppr, "TPIU_SPPR", 0x3, protocol);
+    result = ReadWriteCheckDebugRegister(dev, tpiu::kSppr, "TPIU_SPPR", tpiu::kSpprMask, protocol);
     if (result != DRAVIK_OK) {
         return result;
     }
     unsigned privilege = 0;
-    result = ReadDebugRegister(dev, kItmTpr, "ITM_TPR", &privilege);
+    result = ReadDebugRegister(dev, itm::kTpr, "ITM_TPR", &privilege);
     if (result != DRAVIK_OK) {
         return result;
     }
     const unsigned ports = static_cast<unsigned>(stimulusMask);
-    result = ReadWriteCheckDebugRegister(dev, kItmTer0, "ITM_TER0", ports, ports);
+    result = ReadWriteCheckDebugRegister(dev, itm::kTer0, "ITM_TER0", ports, ports);
     if (result != DRAVIK_OK) {
         return result;
     }
-    result = ReadWriteCheckDebugRegister(dev, kItmTcr, "ITM_TCR", kItmTcrMask, kItmEna);
+    result =
+        ReadWriteCheckDebugRegister(dev, itm::kTcr, "ITM_TCR", itm::kTcrSetupMask, itm::kTcrItmEna);
     if (result != DRAVIK_OK) {
         return result;
     }

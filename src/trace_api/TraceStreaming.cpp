@@ -34,6 +34,12 @@ extern "C" DRAVIK_API int DravikStartSWVRead(int traceClock, int prescaler) {
         return DRAVIK_BAD_ARGUMENT;
     }
     const int swoRate = traceClock / prescaler;
+    // A rate of 0 or below would reach the probe as a huge unsigned one.
+    if (swoRate <= 0) {
+        dravik::SetText(g_errorMsg, "Unable to start SWV Trace Reception, no SWO rate from %d / %d",
+                        traceClock, prescaler);
+        return DRAVIK_BAD_ARGUMENT;
+    }
     dravik::SetText(g_currentStep, "Starting SWV Trace Reception");
     const int result =
         dev->StartSWVTraceReception(static_cast<unsigned>(swoRate), kTraceBufferSize);

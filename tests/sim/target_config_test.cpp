@@ -1,6 +1,7 @@
 // Target configuration checks and the system control block registers that identify and
 // configure the part.
 
+#include <limits>
 #include <stdexcept>
 
 #include "target_fixture.h"
@@ -40,6 +41,37 @@ const ConfigCase kConfigCases[] = {
      "fpb: at most 127 code comparators"},
     {"fpb literal 16", [](TargetConfig& c) { c.fpb.literalComparators = 16; },
      "fpb: at most 15 literal comparators"},
+    {"pc range empty",
+     [](TargetConfig& c) {
+         c.trace.pcProfile = PcProfile{{{0x100, 0x200, 1, ""}, {0x300, 0x300, 1, ""}}, 0, 1};
+     },
+     "pcProfile.ranges[1].end: must lie above start"},
+    {"pc weight not a number",
+     [](TargetConfig& c) {
+         c.trace.pcProfile =
+             PcProfile{{{0x100, 0x200, std::numeric_limits<double>::quiet_NaN(), ""}}, 0, 1};
+     },
+     "pcProfile.ranges[0].weight: must be a number of 0 or more"},
+    {"sleep share above 1",
+     [](TargetConfig& c) {
+         c.trace.pcProfile = PcProfile{{}, 1.01, 1};
+     },
+     "pcProfile.sleepShare: must be a number from 0 to 1"},
+    {"asleep all the time",
+     [](TargetConfig& c) {
+         c.trace.pcProfile = PcProfile{{}, 1, 1};
+     },
+     ""},
+    {"exception 0",
+     [](TargetConfig& c) {
+         c.trace.exceptions = {{0, 10, 1, {}, 0}};
+     },
+     "exceptions[0].number: must be from 2 to 511"},
+    {"exception period 0",
+     [](TargetConfig& c) {
+         c.trace.exceptions = {{16, 10, 1, {}, 0}, {17, 0, 1, {}, 0}};
+     },
+     "exceptions[1].periodCycles: must be at least 1"},
 };
 
 TEST(TargetConfig, ConfigurationErrorsAreNamedAndRefusedByTheModel) {

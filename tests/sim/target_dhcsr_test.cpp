@@ -109,15 +109,16 @@ TEST(TargetDhcsr, MaskIntsChangesOnlyWhileHaltedWithHaltKept) {
 }
 
 // The host's single step: set C_MASKINTS, step, wait for S_RETIRE_ST to fall, clear C_STEP and
-// C_MASKINTS keeping the rest.
+// C_MASKINTS keeping the rest. Every write carries the key over the control bits read, so the
+// sticky S_RETIRE_ST of the halt (read in the first step) does not spoil it.
 TEST(TargetDhcsr, HostStepSequenceEndsHaltedOneInstructionLater) {
     TargetHarness h;
     h.halt();
-    (void)h.dhcsr();  // a sticky bit left set would spoil the key of the read-modify-write
     const uint32_t pc = h.coreRegister(reg::regsel::kDebugReturnAddress);
 
     uint32_t v = h.dhcsr();
-    h.write32(reg::kDhcsr, v | dhcsr::kDbgKey | 0x0008);
+    ASSERT_NE(v & dhcsr::kSRetireSt, 0u);
+    h.write32(reg::kDhcsr, dhcsr::kDbgKey | (v & 0xFFFFu) | 0x0008);
     ASSERT_NE(h.core.peekDhcsr() & dhcsr::kCMaskints, 0u);
     h.write32(reg::kDhcsr, kDhcsrStep);
     v = h.dhcsr();
@@ -129,9 +130,9 @@ TEST(TargetDhcsr, HostStepSequenceEndsHaltedOneInstructionLater) {
     }
     EXPECT_EQ(reads, 1);
     v = h.dhcsr();
-    const uint32_t cleaned = (((v >> 16) & ~0xA05Fu) | 0xA05Fu) << 16 | (v & 0xFFF3u);
-    h.write32(reg::kDhcsr, cleaned);
+    h.write32(reg::kDhcsr, dhcsr::kDbgKey | (v & 0xFFF3u));
 
+    EXPECT_TRUE(h.core.lastStepMasked());
     EXPECT_EQ(h.core.runState(), RunState::Halted);
     EXPECT_EQ(h.coreRegister(reg::regsel::kDebugReturnAddress), pc + 2);
     EXPECT_EQ(h.dhcsr(), kHaltedStatus);

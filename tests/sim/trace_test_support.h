@@ -47,9 +47,9 @@ inline uint32_t readReg(TraceUnit& unit, uint32_t address, uint64_t nowUs = 0) {
 }
 
 struct Packet {
-    enum class Kind { Instrumentation, Overflow, Sync, Timestamp, Unknown };
+    enum class Kind { Instrumentation, Hardware, Overflow, Sync, Timestamp, Unknown };
     Kind kind = Kind::Unknown;
-    uint8_t port = 0;
+    uint8_t port = 0;  // hardware source: the discriminator
     uint8_t size = 0;
     uint32_t value = 0;  // instrumentation payload or timestamp delta
     size_t offset = 0;   // of the header in the stream
@@ -72,8 +72,8 @@ inline std::vector<Packet> splitItm(const std::vector<uint8_t>& bytes) {
             ++i;
         } else if (h == 0x70) {
             p.kind = Packet::Kind::Overflow;
-        } else if ((h & 0x03) != 0 && (h & 0x04) == 0) {
-            p.kind = Packet::Kind::Instrumentation;
+        } else if ((h & 0x03) != 0) {  // a source packet; bit 2 set: a hardware one (the DWT)
+            p.kind = (h & 0x04) != 0 ? Packet::Kind::Hardware : Packet::Kind::Instrumentation;
             p.port = static_cast<uint8_t>(h >> 3);
             p.size = (h & 3) == 3 ? 4 : (h & 3);
             for (uint8_t b = 0; b < p.size && i < bytes.size(); ++b) {

@@ -1,6 +1,7 @@
 #include "DbgDevFixture.h"
 
 #include <algorithm>
+#include <cstdlib>
 
 namespace dravik::test {
 
@@ -12,12 +13,32 @@ void LogCapture::Sink(void* context, const char* text) {
     static_cast<LogCapture*>(context)->lines_.emplace_back(text);
 }
 
+namespace {
+bool (*g_fails)(size_t, size_t) = nullptr;
+
+void* PickyCalloc(size_t count, size_t size) {
+    return g_fails != nullptr && g_fails(count, size) ? nullptr : std::calloc(count, size);
+}
+}  // namespace
+
+FailingAllocations::FailingAllocations(bool (*fails)(size_t count, size_t size)) {
+    g_fails = fails;
+    DbgDevTestPeer::SwapAllocator(PickyCalloc);
+}
+
+FailingAllocations::~FailingAllocations() {
+    DbgDevTestPeer::SwapAllocator(nullptr);
+    g_fails = nullptr;
+}
+
 void BenchTest::SetUp() {
     sim::bench().reset();
     sim::bench().clock.setManual(true);
 }
 
 void BenchTest::TearDown() {
+    // An answer set up for an exchange that never came: the test did not check what it meant to.
+    EXPECT_EQ("", sim::bench().describePendingScripts()) << "scripted answers no exchange used";
     dev_.reset();
     sim::bench().reset();
 }

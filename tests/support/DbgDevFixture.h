@@ -11,6 +11,7 @@
 #include "DbgDev.h"
 #include "DbgDevTestPeer.h"
 #include "DravikBench/Bench.h"
+#include "TestProbe.h"
 
 namespace dravik::test {
 
@@ -28,6 +29,18 @@ class LogCapture {
     std::vector<std::string> lines_;
 };
 
+// Makes the library's heap allocations that `fails` picks (by count and size) come back null while
+// it lives.
+class FailingAllocations {
+  public:
+    explicit FailingAllocations(bool (*fails)(size_t count, size_t size));
+    ~FailingAllocations();
+    FailingAllocations(const FailingAllocations&) = delete;
+    FailingAllocations& operator=(const FailingAllocations&) = delete;
+};
+
+// A fresh default bench on a manual clock for every test; a scripted answer that no exchange took
+// fails the test.
 class BenchTest : public ::testing::Test {
   protected:
     void SetUp() override;

@@ -37,6 +37,11 @@ struct DbgDevTestPeer {
     DRAVIK_PEER_MEMBER(fpbRev2)
 #undef DRAVIK_PEER_MEMBER
 
+    // Replaces the allocator behind the library's heap allocations (null: calloc again).
+    static void SwapAllocator(void* (*allocator)(size_t count, size_t size)) {
+        DbgDev::SwapAllocator(allocator);
+    }
+
     // Presets the firmware version the capability predicates read.
     static void SetVersion(DbgDev& d, unsigned v, unsigned j) {
         d.m_version.dravikVer = static_cast<uint8_t>(v);

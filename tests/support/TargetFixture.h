@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <initializer_list>
 #include <vector>
@@ -20,14 +21,7 @@ namespace armv7m = sim::armv7m;
 
 // A probe of generation `v` with debug firmware `j`, already in debug mode.
 inline sim::ProbeConfig DebugProbe(uint8_t v = 3, uint8_t j = 7) {
-    sim::ProbeConfig config;
-    config.generation = v;
-    config.jtagVersion = j;
-    config.productId = v == 1   ? DRAVIK_PRODUCT_ID_V1
-                       : v == 2 ? DRAVIK_PRODUCT_ID_V2
-                                : DRAVIK_PRODUCT_ID_V3;
-    config.initialMode = sim::kModeDebug;
-    return config;
+    return TestProbe(v, j).mode(sim::kModeDebug);
 }
 
 // Little-endian bytes of a word, for command blocks and scripted answers.
@@ -64,6 +58,21 @@ inline sim::ScriptedAnswer DebugReadAnswer(uint32_t address, uint32_t value) {
     const std::vector<uint8_t> word = Le32(value);
     rest.insert(rest.end(), word.begin(), word.end());
     return sim::ScriptedAnswer::Status(0x0080, rest).When(Cdb({{0xF2, 0x36}, Le32(address)}));
+}
+
+// Sends a record the system's operations would never build through the device object's transport
+// (command-block length 10); with `statusWord` the first two answer bytes are analysed.
+inline int SendRaw(DbgDev& dev, const std::vector<uint8_t>& cdb, uint8_t direction, uint8_t* data,
+                   uint32_t length, bool statusWord) {
+    TDeviceRequest record{};
+    record.cdbLength = 10;
+    std::copy(cdb.begin(), cdb.end(), record.cdb);
+    record.direction = direction;
+    record.buffer = data;
+    record.bufferLength = length;
+    record.senseLength = 14;
+    return dev.SendRequestAndAnalyzeStatus(
+        &record, statusWord ? reinterpret_cast<const unsigned short*>(data) : nullptr);
 }
 
 class TargetTest : public BenchTest {

@@ -3,6 +3,7 @@
 // and the probe's own flash patch commands.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -165,6 +166,38 @@ TEST_F(BreakpointsTest, RevisionTwoTakesOneComparatorPerAddress) {
     EXPECT_EQ(0u, ModelComp(0));
     EXPECT_EQ(0x08000103u, ModelComp(1));
     EXPECT_EQ(1, DbgDevTestPeer::flashPatchUsed(dev));
+}
+
+// A revision 1 comparator matches only the code region and keeps address bits 28:2: an address
+// above it that is not SRAM would become a breakpoint elsewhere (0x68000100 at 0x08000100,
+// 0xE0001000 at 0x1000), so it is refused with nothing recorded or written. Revision 2 takes it.
+TEST_F(BreakpointsTest, RevisionOneRefusesAddressesAboveTheCodeRegion) {
+    DbgDev& dev = Connected();
+    for (const uint32_t address : {0x68000100u, 0xE0001000u, 0x30000000u}) {
+        SCOPED_TRACE(testing::Message() << std::hex << address);
+        log_.clear();
+        EXPECT_EQ(DBGDEV_BAD_ARGUMENT, dev.SetBreakpoint(address, 1, 0));
+        char text[128];
+        std::snprintf(text, sizeof text,
+                      "Breakpoint address 0x%08x is outside the code region of this FPB (below "
+                      "0x20000000)",
+                      address);
+        EXPECT_EQ(std::vector<std::string>{text}, log_.lines());
+    }
+    EXPECT_TRUE(SentExactly({kFpCtrlRead}));
+    EXPECT_EQ(0, DbgDevTestPeer::flashPatchUsed(dev));
+    for (int n = 0; n < DbgDev::kFlashPatchSlots; ++n) {
+        EXPECT_EQ(0, SlotState(dev, n)) << n;
+    }
+    EXPECT_FALSE(FpbEnabled());
+
+    bench().clearLog();
+    EXPECT_EQ(0, dev.SetBreakpoint(0x1FFFFFFE, 1, 0)) << "the last half-word of the code region";
+    EXPECT_TRUE(SentExactly({CompWrite(0, 0x9FFFFFFD), kFpbOn}));
+
+    DbgDev& rev2 = ConnectedRev2();
+    EXPECT_EQ(0, rev2.SetBreakpoint(0x68000100, 1, 0));
+    EXPECT_TRUE(SentExactly({kFpCtrlRead, CompWrite(0, 0x68000101), kFpbOn}));
 }
 
 TEST_F(BreakpointsTest, AllComparatorsInUseGives5AndWritesNothing) {

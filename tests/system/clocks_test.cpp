@@ -48,21 +48,12 @@ class ClocksTest : public BenchTest {
   protected:
     // One probe of generation `v` with debug firmware `j`, in `mode`, behind an open device object.
     DbgDev& OpenOn(uint8_t v, uint8_t j, uint8_t mode = sim::kModeIdle) {
-        sim::ProbeConfig config = Config(v, j);
-        config.initialMode = mode;
-        return OpenWith(config);
+        return OpenWith(TestProbe(v, j).mode(mode));
     }
     DbgDev& OpenWith(const sim::ProbeConfig& config) {
         dev_.reset();
         UseProbe(config);
         return OpenDevice();
-    }
-    static sim::ProbeConfig Config(uint8_t v, uint8_t j) {
-        sim::ProbeConfig config;
-        config.generation = v;
-        config.jtagVersion = j;
-        config.initialMode = sim::kModeIdle;
-        return config;
     }
     sim::ProbeState& probeState() { return bench().probe(0).state; }
 
@@ -293,16 +284,37 @@ TEST_F(ClocksTest, SecondGenerationFailuresOfTheSetter) {
     EXPECT_EQ(DBGDEV_EXCHANGE_FAILURE, dev.SetSwClockFreq(DbgDev_SwClk480KHz));
     EXPECT_EQ(DbgDev_SwClk480KHz, swdClock(dev)) << "stored before the probe is asked";
     EXPECT_EQ(480u, swdKHz(dev));
+}
 
-    bench().script(ScriptedAnswer::Status(0x0081).When({0xF2, 0x43}));
-    EXPECT_EQ(DBGDEV_PROBE_ERROR, dev.SetComFreq(kSwd, 950));
-    EXPECT_EQ(950u, swdKHz(dev));
-    // A differing frequency reports 36 whatever the setter said.
-    bench().script(ScriptedAnswer::Status(0x0081).When({0xF2, 0x43}));
+// A setting the setter could not apply is neither remembered nor reported as the warning 36: the
+// setter's code comes back and the clock members stay as they were, whether the command or the
+// mode query failed, and whether or not the setting differs from the request.
+TEST_F(ClocksTest, SecondGenerationKHzRequestKeepsTheClockWhenTheSetterFails) {
+    const struct {
+        unsigned kHz;
+        ScriptedAnswer failure;
+        int result;
+    } rows[] = {
+        {950, ScriptedAnswer::Status(0x0081).When({0xF2, 0x43}), DBGDEV_PROBE_ERROR},
+        {1000, ScriptedAnswer::Status(0x0081).When({0xF2, 0x43}), DBGDEV_PROBE_ERROR},
+        {1000, ScriptedAnswer::Transport(0).When({0xF5}), DBGDEV_EXCHANGE_FAILURE},
+    };
+    DbgDev& dev = OpenOn(2, 24);
+    ASSERT_EQ(0, dev.SetComFreq(kSwd, 240));
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.kHz);
+        log_.clear();
+        bench().script(row.failure);
+        EXPECT_EQ(row.result, dev.SetComFreq(kSwd, row.kHz));
+        EXPECT_EQ(DbgDev_SwClk240KHz, swdClock(dev));
+        EXPECT_EQ(240u, swdKHz(dev));
+        EXPECT_FALSE(log_.contains(Differs(0, 950, row.kHz)));
+    }
+    // After a setter that succeeds, a differing setting is the warning.
     log_.clear();
     EXPECT_EQ(DBGDEV_FREQUENCY_DIFFERS, dev.SetComFreq(kSwd, 1000));
     EXPECT_EQ(950u, swdKHz(dev));
-    EXPECT_EQ(Differs(0, 950, 1000), log_.last());
+    EXPECT_EQ(Lines{Differs(0, 950, 1000)}, log_.lines());
 }
 
 TEST_F(ClocksTest, EachInterfaceHasItsOwnGate) {
@@ -498,6 +510,31 @@ TEST_F(ClocksTest, ThirdGenerationOutsideIdleAndDebugOnlyRemembers) {
     }
 }
 
+// Debug mode takes the third generation's list and switch commands as idle mode does.
+TEST_F(ClocksTest, ThirdGenerationListAndSwitchInDebugMode) {
+    DbgDev& dev = OpenOn(3, 7, sim::kModeDebug);
+    unsigned current = 0, count = 0;
+    List list(10, 0xEE);
+    EXPECT_EQ(0, dev.GetComFreq(kSwd, &current, &count, list.data()));
+    EXPECT_EQ(7u, count);
+    EXPECT_EQ(24000u, list[0]);
+    unsigned value = 0x1234;
+    EXPECT_EQ(0, dev.SwitchDravikFreq(2, &value));
+    EXPECT_EQ(0u, value);
+    EXPECT_TRUE(SentExactly(
+        {ModeQuery(), In({0xF2, 0x62, 0x00}, 52), ModeQuery(), In({0xF2, 0x63, 0x02}, 8)}));
+    EXPECT_EQ(2, probeState().probeFreqDivider);
+
+    // A mode query that fails ends the switch with its code, the value untouched.
+    bench().clearLog();
+    bench().script(ScriptedAnswer::Transport(0).When({0xF5}));
+    value = 0x1234;
+    EXPECT_EQ(DBGDEV_EXCHANGE_FAILURE, dev.SwitchDravikFreq(4, &value));
+    EXPECT_EQ(0x1234u, value);
+    EXPECT_TRUE(SentExactly({ModeQuery()}));
+    EXPECT_EQ(2, probeState().probeFreqDivider);
+}
+
 TEST_F(ClocksTest, ThirdGenerationFailures) {
     DbgDev& dev = OpenOn(3, 7);
     bench().script(ScriptedAnswer::Transport(0).When({0xF5}));
@@ -541,7 +578,7 @@ TEST_F(ClocksTest, ThirdGenerationListsComeFromTheProbe) {
 
 TEST_F(ClocksTest, ThirdGenerationListIsCopiedAsItComes) {
     DbgDev& dev = OpenOn(3, 7);
-    std::vector<uint8_t> rest{0x00, 0x00, 0x10, 0x27, 0x00, 0x00, 0x0C, 0x00, 0x00, 0x00};
+    std::vector<uint8_t> rest{0x00, 0x00, 0x10, 0x27, 0x00, 0x00, 0x0C, 0x00, 0x01, 0x80};
     for (uint32_t i = 1; i <= 11; ++i) {  // eleven entries: the eleventh does not fit
         const uint32_t f = i * 0x01010101u;
         for (int b = 0; b < 4; ++b) {
@@ -554,22 +591,11 @@ TEST_F(ClocksTest, ThirdGenerationListIsCopiedAsItComes) {
     list[10] = 0xEE;
     EXPECT_EQ(0, dev.GetComFreq(kSwd, &current, &count, list));
     EXPECT_EQ(10000u, current);
-    EXPECT_EQ(12u, count) << "whatever the probe says";
+    EXPECT_EQ(0x8001000Cu, count) << "whatever the probe says, all 32 bits";
     for (unsigned i = 0; i < 10; ++i) {
         EXPECT_EQ((i + 1) * 0x01010101u, list[i]) << i;
     }
     EXPECT_EQ(0xEEu, list[10]) << "exactly ten entries are written";
-}
-
-TEST_F(ClocksTest, BenchReportsAtMostTenFrequencies) {
-    sim::ProbeConfig config = Config(3, 7);
-    config.swdFrequenciesKHz = {12, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1};
-    DbgDev& dev = OpenWith(config);
-    unsigned current = 0, count = 0;
-    List list(10, 0);
-    EXPECT_EQ(0, dev.GetComFreq(kSwd, &current, &count, list.data()));
-    EXPECT_EQ(10u, count);
-    EXPECT_EQ((List{12, 11, 10, 9, 8, 7, 6, 5, 4, 3}), list);
 }
 
 // --- third generation: the probe frequency switch ---
@@ -632,7 +658,7 @@ TEST_F(ClocksTest, SwitchWithoutSettingChangesGivesZero) {
 }
 
 TEST_F(ClocksTest, SwitchThatChangedSettingsHandsOnTheValue) {
-    sim::ProbeConfig config = Config(3, 7);
+    sim::ProbeConfig config = TestProbe(3, 7).mode(sim::kModeIdle);
     config.switchFreqChangesSettings = true;
     config.switchFreqValue = 0xDEADBEEF;
     DbgDev& dev = OpenWith(config);
@@ -644,62 +670,6 @@ TEST_F(ClocksTest, SwitchThatChangedSettingsHandsOnTheValue) {
                     "switch: 0x40"},
               log_.lines());
     EXPECT_EQ(4, probeState().probeFreqDivider);
-}
-
-// --- the bench's clock commands: firmware and mode gates ---
-
-// Sends one raw command to the bench (bypassing the device object's gates) and returns the status
-// word it answered.
-uint16_t BenchStatus(DbgDev& dev, const std::vector<uint8_t>& cdb, uint32_t length) {
-    TDeviceRequest record{};
-    uint8_t answer[52] = {};
-    record.cdbLength = 10;
-    std::copy(cdb.begin(), cdb.end(), record.cdb);
-    record.direction = DRAVIK_DIR_FROM_PROBE;
-    record.buffer = answer;
-    record.bufferLength = length;
-    record.senseLength = 14;
-    EXPECT_EQ(0, dev.SendRequestAndAnalyzeStatus(&record, nullptr));
-    return uint16_t(answer[0] | answer[1] << 8);
-}
-
-TEST_F(ClocksTest, BenchAnswersClockCommandsOnlyWhereTheFirmwareHasThem) {
-    const struct {
-        uint8_t v, j, mode;
-        std::vector<uint8_t> cdb;
-        uint32_t length;
-        uint16_t status;
-    } rows[] = {
-        {2, 22, sim::kModeIdle, {0xF2, 0x43, 0x01, 0x00}, 2, 0x0080},
-        {2, 21, sim::kModeIdle, {0xF2, 0x43, 0x01, 0x00}, 2, 0x0082},
-        {2, 23, sim::kModeIdle, {0xF2, 0x44, 0x20, 0x00}, 2, 0x0082},
-        {2, 24, sim::kModeIdle, {0xF2, 0x44, 0x20, 0x00}, 2, 0x0080},
-        {3, 7, sim::kModeIdle, {0xF2, 0x43, 0x01, 0x00}, 2, 0x0082},
-        {3, 7, sim::kModeIdle, {0xF2, 0x44, 0x20, 0x00}, 2, 0x0082},
-        {2, 30, sim::kModeIdle, {0xF2, 0x61, 0x00, 0x00, 0x40, 0x1F}, 8, 0x0082},
-        {2, 30, sim::kModeIdle, {0xF2, 0x62, 0x00}, 52, 0x0082},
-        {2, 30, sim::kModeIdle, {0xF2, 0x63, 0x02}, 8, 0x0082},
-        {1, 13, sim::kModeIdle, {0xF2, 0x43, 0x01, 0x00}, 2, 0x0082},
-        // Only in idle or debug mode.
-        {2, 24, sim::kModeDfu, {0xF2, 0x43, 0x01, 0x00}, 2, 0x0083},
-        {2, 24, sim::kModeMonowire, {0xF2, 0x44, 0x20, 0x00}, 2, 0x0083},
-        {3, 7, sim::kModeDfu, {0xF2, 0x61, 0x00, 0x00, 0x40, 0x1F}, 8, 0x0083},
-        {3, 7, sim::kModeDfu, {0xF2, 0x62, 0x00}, 52, 0x0083},
-        {3, 7, sim::kModeMonowire, {0xF2, 0x63, 0x02}, 8, 0x0083},
-        // Values the firmware does not know.
-        {2, 24, sim::kModeIdle, {0xF2, 0x43, 0x02, 0x00}, 2, 0x0081},
-        {2, 24, sim::kModeIdle, {0xF2, 0x44, 0x21, 0x00}, 2, 0x0081},
-        {3, 7, sim::kModeIdle, {0xF2, 0x61, 0x02, 0x00, 0x40, 0x1F}, 8, 0x0081},
-        {3, 7, sim::kModeIdle, {0xF2, 0x62, 0x02}, 52, 0x0081},
-        {3, 7, sim::kModeIdle, {0xF2, 0x63, 0x03}, 8, 0x0081},
-    };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(testing::Message() << "V" << int(row.v) << ".J" << int(row.j) << " mode "
-                                        << int(row.mode) << " F2 " << std::hex << int(row.cdb[1]));
-        DbgDev& dev = OpenOn(row.v, row.j, row.mode);
-        const uint16_t status = BenchStatus(dev, row.cdb, row.length);
-        EXPECT_EQ(row.status, status);
-    }
 }
 
 }  // namespace

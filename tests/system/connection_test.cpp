@@ -88,8 +88,7 @@ const char kVoltageText[] = "Target voltage detected: 1.200000";
 // A probe of generation `v` with debug firmware `j` in `mode`; its target reads 1.2 V and the
 // third generation offers the default clocks exactly.
 sim::ProbeConfig Probe(uint8_t v = 3, uint8_t j = 7, uint8_t mode = sim::kModeIdle) {
-    sim::ProbeConfig config = DebugProbe(v, j);
-    config.initialMode = mode;
+    sim::ProbeConfig config = TestProbe(v, j).mode(mode);
     config.voltageReference = 4096;
     config.voltageTarget = 2048;
     config.swdFrequenciesKHz = {4000, 1800, 950};
@@ -358,6 +357,29 @@ TEST_F(ConnectionTest, JtagOnOlderFirmwareHaltsRightAfterTheEntry) {
     }
 }
 
+// Only protocol 0 gets the halt write after the entry: any other value enters JTAG without it.
+TEST_F(ConnectionTest, HaltWriteAfterTheEntryIsForProtocolZeroOnly) {
+    DbgDev& dev = Open(Probe(2, 14));
+    EXPECT_EQ(0, dev.OpenTarget(5, 0, 0, 0, 1));
+    EXPECT_TRUE(SentExactly(Join({
+        {kModeQuery, kVoltage, kEnterJtag},
+        kHaltUntilHalted,
+        ResetNotHeld(kSysResetReq),
+    })));
+}
+
+// A failed halt write after the entry is the result: no access port is opened (firmware V0 has
+// the commands), no halt or reset follows.
+TEST_F(ConnectionTest, FailedHaltWriteAfterTheEntryEndsTheSequence) {
+    DbgDev& dev = Open(Probe(0, 7));
+    bench().script(ScriptedAnswer::Status(0x0011).When(Cdb({{0xF2, 0x35}, Le32(kDhcsr)})));
+    EXPECT_EQ(DBGDEV_AP_FAULT, dev.OpenTarget(0, 0, 0, 0, 1));
+    const std::vector<sim::WireEntry> sends = bench().sends();
+    ASSERT_GE(sends.size(), 2u);
+    EXPECT_TRUE(SendsAre({sends.end()[-2], sends.end()[-1]}, {kEnterJtag, kHaltWrite}));
+    EXPECT_TRUE(TargetOpen(dev));
+}
+
 // ---- OpenTarget: the clock step
 
 // Second generation: 3000 kHz asks for setting 1 (1800 kHz); the 36 is taken as success.
@@ -405,6 +427,8 @@ TEST_F(ConnectionTest, FailedClockOrVoltageOnlySkipsTheHardwareReset) {
         for (const sim::WireEntry& w : sends) {
             EXPECT_FALSE(w.cdb[1] == 0x3C && w.cdb[2] == 0x00) << "no reset line asserted";
         }
+        EXPECT_EQ(failing == 0x61,
+                  log_.contains("Error (3) while setting the SWD frequency to 1800 KHz"));
         EXPECT_TRUE(TargetOpen(dev));
     }
 }

@@ -145,6 +145,59 @@ TEST_F(DiscoveryTest, EnumerationResults) {
     }
 }
 
+// The calls that enumerate when no list stands hand its failure back unchanged.
+TEST_F(DiscoveryTest, EnumerationFailuresPassThroughTheCallsThatEnumerate) {
+    const struct {
+        bool probe;
+        unsigned library;
+        int result;
+    } rows[] = {
+        {false, 1, DBGDEV_NO_PROBE},
+        {true, 0x1055, DBGDEV_NO_PERMISSION},
+        {true, 7, DBGDEV_ENUMERATION_FAILURE},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.result);
+        bench().clear();
+        if (row.probe) {
+            bench().addProbe(sim::ProbeConfig{});
+        }
+        bench().driver.reenumerateResult = row.library;
+        DbgDev& dev = MakeDevice();
+        TDeviceInfo2 info{};
+        auto big = std::make_unique<TDeviceInfo>();
+        EXPECT_EQ(row.result, dev.GetDeviceInfo2(0, &info, sizeof info));
+        EXPECT_EQ(row.result, dev.GetDeviceInfo(0, big.get(), sizeof(TDeviceInfo)));
+        EXPECT_EQ(row.result, dev.OpenDravik(nullptr, "DRAVIK-BENCH-0001", 0));
+        EXPECT_EQ(row.result, dev.OpenDravik(nullptr, "DRAVIK-BENCH-0001", 1));
+        EXPECT_EQ(4u, Count(Call::Reenumerate)) << "each call tries afresh";
+        EXPECT_EQ(
+            0u, Count(Call::GetDeviceInfo2) + Count(Call::GetDeviceInfo) + Count(Call::OpenDevice));
+    }
+}
+
+// Only force 1 forces; the option goes to the library as a byte on either interface.
+TEST_F(DiscoveryTest, ForceAndOptionOfTheEnumeration) {
+    DbgDev& dev = MakeDevice();
+    int count = 0;
+    ASSERT_EQ(0, dev.EnumerateDevInterfaceIfRequired(nullptr, &count, 0, 0));
+    for (const int force : {0, 2, -1, 256}) {
+        EXPECT_EQ(0, dev.EnumerateDevInterfaceIfRequired(nullptr, &count, force, 0)) << force;
+        EXPECT_EQ(1, count);
+    }
+    EXPECT_EQ(1u, Count(Call::Reenumerate));
+    EXPECT_EQ(0, dev.EnumerateDevInterfaceIfRequired(nullptr, &count, 1, 0x1A5));
+    EXPECT_EQ(2u, Count(Call::Reenumerate));
+    EXPECT_EQ(0xA5u, bench().log()[bench().log().size() - 2].option);
+
+    UseProbe(TestProbe().on(DRAVIK_TCP_INTERFACE));
+    DbgDev& tcp = MakeDevice(DRAVIK_TCP_INTERFACE);
+    bench().clearLog();
+    EXPECT_EQ(0, tcp.EnumerateDevInterface(nullptr, &count, 0x1A5));
+    ASSERT_EQ(Call::ReenumerateTcp, bench().log().front().call);
+    EXPECT_EQ(0xA5u, bench().log().front().option);
+}
+
 TEST_F(DiscoveryTest, TcpEnumerationHandsTheServerParameters) {
     sim::ProbeConfig config;
     config.iface = DRAVIK_TCP_INTERFACE;
@@ -197,6 +250,12 @@ TEST_F(DiscoveryTest, DescriptionRecordChecks) {
     EXPECT_EQ("Bad parameter in GetDeviceInfo2 (NULL pointer)", log_.last());
     EXPECT_EQ(DBGDEV_BAD_ARGUMENT, dev.GetDeviceInfo(0, nullptr, sizeof(TDeviceInfo)));
     EXPECT_EQ("Bad parameter in GetDeviceInfo (NULL pointer)", log_.last());
+    auto record = std::make_unique<TDeviceInfo>();
+    for (const int index : {-1, 1}) {
+        EXPECT_EQ(DBGDEV_BAD_ARGUMENT, dev.GetDeviceInfo(index, record.get(), sizeof(TDeviceInfo)));
+        EXPECT_EQ("Bad Dravik instance id (" + std::to_string(index) + " > 0)", log_.last());
+    }
+    EXPECT_EQ(0u, Count(Call::GetDeviceInfo2) + Count(Call::GetDeviceInfo));
 
     bench().probe(0).config.infoResult = 0;
     EXPECT_EQ(DBGDEV_NO_DESCRIPTION, dev.GetDeviceInfo2(0, &info, sizeof info));

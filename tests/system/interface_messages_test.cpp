@@ -86,6 +86,38 @@ TEST_F(InterfaceMessagesTest, LongTextsAreCutTo255Characters) {
     EXPECT_EQ(0, g_errorMsg[6]);
 }
 
+// A host may fill all 256 bytes of an exported buffer, leaving no terminator inside it: the copy
+// holds the 256 characters and a terminator of its own, and nothing past the buffer is read (the
+// copy-out rules run here on a buffer whose neighbour is known, then through both functions).
+TEST_F(InterfaceMessagesTest, FullBufferWithoutTerminatorIsCopiedWithOne) {
+    struct {
+        char text[DRAVIK_TEXT_SIZE];
+        char after[8];
+    } source;
+    std::memset(source.text, 'x', sizeof source.text);
+    std::memset(source.after, 'y', sizeof source.after);
+    char copy[300];
+    std::memset(copy, '#', sizeof copy);
+    int length = 299;
+    EXPECT_EQ(0, dravik::CopyOutText(source.text, copy, &length));
+    EXPECT_EQ(DRAVIK_TEXT_SIZE, length);
+    EXPECT_EQ(std::string(DRAVIK_TEXT_SIZE, 'x'), std::string(copy, DRAVIK_TEXT_SIZE));
+    EXPECT_EQ('\0', copy[DRAVIK_TEXT_SIZE]);
+    EXPECT_EQ('#', copy[DRAVIK_TEXT_SIZE + 1]);
+
+    for (const auto copyOut : {DravikLastError, DravikLastWarning}) {
+        std::memset(g_errorMsg, 'x', DRAVIK_TEXT_SIZE);
+        std::memset(g_warningMsg, 'x', DRAVIK_TEXT_SIZE);
+        std::memset(copy, '#', sizeof copy);
+        length = 299;
+        EXPECT_EQ(0, copyOut(copy, &length));
+        EXPECT_EQ(DRAVIK_TEXT_SIZE, length);
+        EXPECT_EQ('\0', copy[DRAVIK_TEXT_SIZE]);
+        EXPECT_EQ('#', copy[DRAVIK_TEXT_SIZE + 1]);
+    }
+    ResetLog();
+}
+
 TEST_F(InterfaceMessagesTest, WarningCopyDoesNotClearTheError) {
     dravik::SetText(g_errorMsg, "the error");
     dravik::SetText(g_warningMsg, "the warning");

@@ -409,21 +409,6 @@ TEST_F(MemoryTest, TransferOutsideDebugModeFailsThroughTheStatusQuery) {
     EXPECT_EQ(Canary(0x20000000), Sram(0x20000000, 1)[0]);
 }
 
-// The bench reports a faulting transfer with status 0x0011 and, in the long form, the address of
-// the first unit that faulted; the query does not clear it.
-TEST_F(MemoryTest, BenchReportsTheFaultAddressOfTheLastTransfer) {
-    DbgDev& dev = Connect();
-    uint8_t buffer[8] = {};
-    unsigned rwStatus = 0;
-    EXPECT_EQ(DBGDEV_AP_FAULT, dev.ReadMemory_32Bit(kSramEnd - 4, buffer, 8, &rwStatus, 0));
-    EXPECT_EQ(kSramEnd, rwStatus);
-    rwStatus = 0;
-    EXPECT_EQ(DBGDEV_AP_FAULT, dev.GetLastReadWriteStatus(&rwStatus));
-    EXPECT_EQ(kSramEnd, rwStatus);
-    EXPECT_EQ(0, dev.ReadMemory_32Bit(kSramEnd - 8, buffer, 8, &rwStatus, 0));
-    EXPECT_EQ(0u, rwStatus);
-}
-
 TEST_F(MemoryTest, RamLocationIsTheSramRegion) {
     const struct {
         uint32_t address;

@@ -17,14 +17,6 @@ class ProbeListingTest : public BenchTest {
         DravikCloseDevice();
         BenchTest::TearDown();
     }
-    static sim::ProbeConfig Probe(const std::string& serial, uint16_t first = 0x0483,
-                                  uint16_t second = 0x3748) {
-        sim::ProbeConfig c;
-        c.serial = serial;
-        c.infoVendorId = first;
-        c.infoProductId = second;
-        return c;
-    }
 };
 
 const char kDefaultLine[] = "DRAVIK-BENCH-0001\t769\t55200\n";
@@ -60,9 +52,9 @@ TEST_F(ProbeListingTest, CapacityExactlyOneMoreThanTheLineLeavesTheBufferUntouch
 
 TEST_F(ProbeListingTest, ALaterShorterLineStillFits) {
     bench().clear();
-    bench().addProbe(Probe("A1", 1, 2));                             // "A1\t2\t1\n": 7
-    bench().addProbe(Probe("LONG-SERIAL-NUMBER-0123456789", 3, 4));  // 36
-    bench().addProbe(Probe("C3", 5, 6));                             // 7
+    bench().addProbe(TestProbe().serial("A1").listedAs(1, 2));  // "A1\t2\t1\n": 7
+    bench().addProbe(TestProbe().serial("LONG-SERIAL-NUMBER-0123456789").listedAs(3, 4));  // 36
+    bench().addProbe(TestProbe().serial("C3").listedAs(5, 6));                             // 7
     char list[64];
     int size = 20, count = -1;
     EXPECT_EQ(-1, DravikEnumerateDevices(nullptr, list, &size, &count));
@@ -74,7 +66,9 @@ TEST_F(ProbeListingTest, ALaterShorterLineStillFits) {
 TEST_F(ProbeListingTest, KProbesGiveKNewlines) {
     bench().clear();
     for (int i = 0; i < 5; ++i) {
-        bench().addProbe(Probe("SN" + std::to_string(i), uint16_t(100 + i), uint16_t(65535 - i)));
+        bench().addProbe(TestProbe()
+                             .serial("SN" + std::to_string(i))
+                             .listedAs(uint16_t(100 + i), uint16_t(65535 - i)));
     }
     char list[512];
     int size = sizeof list, count = -1;
@@ -87,7 +81,7 @@ TEST_F(ProbeListingTest, KProbesGiveKNewlines) {
 
 TEST_F(ProbeListingTest, UnterminatedSerialFieldIsReadToItsThirtyTwoBytes) {
     bench().clear();
-    bench().addProbe(Probe(std::string(40, 'S'), 1, 2));
+    bench().addProbe(TestProbe().serial(std::string(40, 'S')).listedAs(1, 2));
     char list[128];
     int size = sizeof list, count = -1;
     EXPECT_EQ(0, DravikEnumerateDevices(nullptr, list, &size, &count));
@@ -96,10 +90,10 @@ TEST_F(ProbeListingTest, UnterminatedSerialFieldIsReadToItsThirtyTwoBytes) {
 
 TEST_F(ProbeListingTest, ADescriptionFailureLeavesTheProbeOut) {
     bench().clear();
-    bench().addProbe(Probe("A"));
-    bench().addProbe(Probe("B"));
+    bench().addProbe(TestProbe().serial("A"));
+    bench().addProbe(TestProbe().serial("B"));
     bench().probe(1).config.infoResult = 0;
-    bench().addProbe(Probe("C"));
+    bench().addProbe(TestProbe().serial("C"));
     char list[128];
     int size = sizeof list, count = -1;
     EXPECT_EQ(-1, DravikEnumerateDevices(nullptr, list, &size, &count));
@@ -135,7 +129,7 @@ TEST_F(ProbeListingTest, EachCallEnumeratesAfreshAndKeepsTheFirstPath) {
     char list[128];
     int size = sizeof list, count = 0;
     DravikEnumerateDevices("/first", list, &size, &count);
-    bench().addProbe(Probe("NEW"));
+    bench().addProbe(TestProbe().serial("NEW"));
     size = sizeof list;
     EXPECT_EQ(0, DravikEnumerateDevices("/second", list, &size, &count));
     EXPECT_EQ(2, count);

@@ -225,13 +225,5 @@ TEST_F(ProbeModesTest, AccessPortStatusWords) {
     }
 }
 
-TEST_F(ProbeModesTest, BenchRefusesAnAccessPortItDoesNotHave) {
-    DbgDev& dev = OpenIdle();  // two access ports
-    ASSERT_EQ(0, dev.JTAG_Enter(1));
-    EXPECT_EQ(DBGDEV_BAD_ARGUMENT, dev.InitAP(2, DbgDev_ApTypeDebug));
-    EXPECT_EQ(Lines{"Incorrect Access Port index"}, log_.lines());
-    EXPECT_EQ(0u, probeState().openAccessPorts);
-}
-
 }  // namespace
 }  // namespace dravik::test

@@ -23,18 +23,6 @@ using Lines = std::vector<std::string>;
 constexpr TEnumDravikInterface kUsb = DRAVIK_USB_INTERFACE;
 constexpr TEnumDravikInterface kTcp = DRAVIK_TCP_INTERFACE;
 
-// A probe of generation `v` with debug firmware `j`, carrying the product id of its generation.
-sim::ProbeConfig Firmware(uint8_t v, uint8_t j, TEnumDravikInterface iface = kUsb) {
-    sim::ProbeConfig c;
-    c.generation = v;
-    c.jtagVersion = j;
-    c.iface = iface;
-    c.productId = v == 1   ? DRAVIK_PRODUCT_ID_V1
-                  : v == 2 ? DRAVIK_PRODUCT_ID_V2
-                           : DRAVIK_PRODUCT_ID_V3;
-    return c;
-}
-
 std::vector<sim::WireEntry> CallsOf(Call call) {
     std::vector<sim::WireEntry> out;
     for (const auto& e : sim::bench().log()) {
@@ -121,7 +109,7 @@ TEST_F(ProbeOpenTest, FirmwareChecksAtEachGenerationsBoundaries) {
     for (const GateRow& row : kGateRows) {
         SCOPED_TRACE(testing::Message() << "V" << int(row.v) << ".J" << int(row.j)
                                         << (row.iface == kTcp ? " TCP" : " USB"));
-        DbgDev& dev = FreshDevice(Firmware(row.v, row.j, row.iface));
+        DbgDev& dev = FreshDevice(TestProbe(row.v, row.j).on(row.iface));
         EXPECT_EQ(row.result, OpenFirst(dev));
         EXPECT_TRUE(DbgDevTestPeer::probeOpen(dev)) << "the checks leave the probe open";
         EXPECT_EQ(row.v, DbgDevTestPeer::version(dev).dravikVer);
@@ -157,7 +145,7 @@ TEST_F(ProbeOpenTest, ExtendedQueryOnlyAboveV2WithBothShortVersionsZero) {
     for (const ExtendedRow& row : rows) {
         SCOPED_TRACE(testing::Message() << "V" << int(row.v) << " J" << int(row.j) << " M"
                                         << int(row.monowire) << " zeroed " << row.shortZeroed);
-        sim::ProbeConfig config = Firmware(row.v, row.j);
+        sim::ProbeConfig config = TestProbe(row.v, row.j);
         config.monowireVersion = row.monowire;
         config.shortVersionZeroed = row.shortZeroed;
         DbgDev& dev = FreshDevice(config);
@@ -186,17 +174,6 @@ TEST_F(ProbeOpenTest, VersionWord3A40IsGeneration3Debug41Monowire0) {
     EXPECT_EQ(0x0302u, unsigned{v.usbProductId});
     EXPECT_TRUE(SentExactly({In({0xF1, 0x80}, 6)})) << "a non-zero debug version is final";
     EXPECT_EQ(Lines{"Dravik/V3 device detected"}, log_.lines());
-}
-
-TEST_F(ProbeOpenTest, BenchSendsTheVersionWordBigEndian) {
-    sim::ProbeConfig config = Firmware(3, 41);
-    config.shortVersionZeroed = false;
-    UseProbe(config);
-    DbgDev& dev = MakeDevice();
-    EXPECT_EQ(0, dev.OpenDravik(nullptr, 0, 0u));
-    const auto sends = bench().sends();
-    ASSERT_EQ(1u, sends.size());
-    EXPECT_EQ((std::vector<uint8_t>{0x3A, 0x40, 0xA0, 0xD7, 0x01, 0x03}), sends[0].received);
 }
 
 // --- the version queries on an open probe ---
@@ -272,7 +249,7 @@ TEST_F(ProbeOpenTest, FailedVersionQueriesLeaveTheRecordAlone) {
 }
 
 TEST_F(ProbeOpenTest, BoardTypeOnlyFromV2J15) {
-    sim::ProbeConfig config = Firmware(2, 14);
+    sim::ProbeConfig config = TestProbe(2, 14);
     config.boardType = 0xB0A4D007;
     UseProbe(config);
     DbgDev& dev = OpenDevice();
@@ -288,12 +265,16 @@ TEST_F(ProbeOpenTest, BoardTypeOnlyFromV2J15) {
     EXPECT_EQ(0, newer.GetBoardType(&board));
     EXPECT_EQ(0xB0A4D007u, board);
     EXPECT_TRUE(SentExactly({In({0xF8, 0x80}, 4)}));
+
+    bench().clearLog();
+    EXPECT_EQ(DBGDEV_BAD_ARGUMENT, newer.GetBoardType(nullptr));
+    EXPECT_TRUE(SentExactly({})) << "nowhere to receive the answer: nothing asked";
 }
 
 // --- TCP clients on firmware without multi-client support ---
 
 TEST_F(ProbeOpenTest, TcpV2J27WithOneClientIsOnlyAWarning) {
-    sim::ProbeConfig config = Firmware(2, 27, kTcp);
+    sim::ProbeConfig config = TestProbe(2, 27).on(kTcp);
     config.deviceId = 0x4711;
     UseProbe(config);
     DbgDev& dev = MakeDevice(kTcp);
@@ -307,7 +288,7 @@ TEST_F(ProbeOpenTest, TcpV2J27WithOneClientIsOnlyAWarning) {
 }
 
 TEST_F(ProbeOpenTest, TcpV2J27WithTwoClientsIsRefusedButStaysOpen) {
-    sim::ProbeConfig config = Firmware(2, 27, kTcp);
+    sim::ProbeConfig config = TestProbe(2, 27).on(kTcp);
     config.extraTcpClients = 1;
     UseProbe(config);
     DbgDev& dev = MakeDevice(kTcp);
@@ -320,7 +301,7 @@ TEST_F(ProbeOpenTest, TcpV2J27WithTwoClientsIsRefusedButStaysOpen) {
 }
 
 TEST_F(ProbeOpenTest, TcpClientCountThatCannotBeReadIsRefused) {
-    UseProbe(Firmware(2, 27, kTcp));
+    UseProbe(TestProbe(2, 27).on(kTcp));
     DbgDev& dev = MakeDevice(kTcp);
     ASSERT_EQ(DBGDEV_FIRMWARE_NOT_LATEST, OpenFirst(dev));
     // The first form on an open probe re-runs the checks; with no connection id the count fails.
@@ -339,7 +320,7 @@ TEST_F(ProbeOpenTest, TcpClientCountThatCannotBeReadIsRefused) {
 }
 
 TEST_F(ProbeOpenTest, TcpFromV2J28DoesNotCountClients) {
-    sim::ProbeConfig config = Firmware(2, 28, kTcp);
+    sim::ProbeConfig config = TestProbe(2, 28).on(kTcp);
     config.extraTcpClients = 3;
     UseProbe(config);
     DbgDev& dev = MakeDevice(kTcp);
@@ -348,7 +329,7 @@ TEST_F(ProbeOpenTest, TcpFromV2J28DoesNotCountClients) {
 }
 
 TEST_F(ProbeOpenTest, TcpOpenNeedsADeviceId) {
-    UseProbe(Firmware(3, 7, kTcp));
+    UseProbe(TestProbe(3, 7).on(kTcp));
     DbgDev& dev = MakeDevice(kTcp);
     DbgDevTestPeer::tcpConnectionId(dev) = 0x99;
     EXPECT_EQ(DBGDEV_OPEN_FAILURE, dev.OpenDravik(nullptr, 0, 0u));
@@ -375,7 +356,7 @@ TEST_F(ProbeOpenTest, ModelMessageFollowsTheProductId) {
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.productId);
-        sim::ProbeConfig config = Firmware(3, 7);
+        sim::ProbeConfig config = TestProbe(3, 7);
         config.productId = row.productId;  // the generation stays 3: only the message changes
         DbgDev& dev = FreshDevice(config);
         EXPECT_EQ(0, dev.OpenDravik(nullptr, 0, 0u));
@@ -400,7 +381,7 @@ TEST_F(ProbeOpenTest, DriverOpenResultsMapTo27Or1) {
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(testing::Message() << std::hex << row.openResult << " on " << row.iface);
-        sim::ProbeConfig config = Firmware(3, 7, row.iface);
+        sim::ProbeConfig config = TestProbe(3, 7).on(row.iface);
         config.openResult = row.openResult;
         DbgDev& dev = FreshDevice(config);
         EXPECT_EQ(row.result, OpenFirst(dev));
@@ -432,7 +413,7 @@ TEST_F(ProbeOpenTest, EnumerationFailureIsReturnedBeforeOpening) {
 }
 
 TEST_F(ProbeOpenTest, FirstFormOnAnOpenProbeOnlyRepeatsTheChecks) {
-    UseProbe(Firmware(2, 29));
+    UseProbe(TestProbe(2, 29));
     DbgDev& dev = OpenDevice();
     EXPECT_EQ(DBGDEV_FIRMWARE_NOT_LATEST, dev.OpenDravik(nullptr, 0, 0u));
     EXPECT_TRUE(bench().log().empty()) << "no enumeration, open or version query";
@@ -480,6 +461,18 @@ TEST_F(ProbeOpenTest, AnExclusiveHolderKeepsSharedOpeningsOut) {
     EXPECT_EQ(0u, opens[1].option) << "shared by default";
 }
 
+TEST_F(ProbeOpenTest, ExclusiveFlagReachesTheTcpOpening) {
+    for (const bool exclusive : {true, false}) {
+        SCOPED_TRACE(exclusive);
+        DbgDev& dev = FreshDevice(TestProbe(3, 7).on(kTcp));
+        dev.SetOpenModeExclusive(exclusive);
+        EXPECT_EQ(0, OpenFirst(dev));
+        const auto opens = CallsOf(Call::OpenDeviceTcp);
+        ASSERT_EQ(1u, opens.size());
+        EXPECT_EQ(exclusive ? 1u : 0u, opens[0].option);
+    }
+}
+
 // --- closing ---
 
 TEST_F(ProbeOpenTest, CloseOnAClosedProbeCallsNothing) {
@@ -506,7 +499,7 @@ TEST_F(ProbeOpenTest, CloseKeepsHandleAndVersion) {
 }
 
 TEST_F(ProbeOpenTest, TcpCloseForgetsTheEnumeration) {
-    sim::ProbeConfig config = Firmware(3, 7, kTcp);
+    sim::ProbeConfig config = TestProbe(3, 7).on(kTcp);
     config.deviceId = 0x515;
     UseProbe(config);
     DbgDev& dev = OpenDevice(0, kTcp);
@@ -519,6 +512,28 @@ TEST_F(ProbeOpenTest, TcpCloseForgetsTheEnumeration) {
     EXPECT_EQ(0x515u, DbgDevTestPeer::tcpConnectionId(dev));
     EXPECT_EQ(0, dev.OpenDravik(nullptr, 0, 0x515u));
     EXPECT_EQ(1u, CallsOf(Call::ReenumerateTcp).size()) << "the next open enumerates again";
+}
+
+// An open probe without a handle (USB) or connection id (TCP) has nothing to close in the library:
+// it is only marked closed, and a TCP enumeration stands.
+TEST_F(ProbeOpenTest, CloseWithoutAHandleOrConnectionIdCallsNothing) {
+    DbgDev& usb = OpenDevice();
+    void* handle = DbgDevTestPeer::usbHandle(usb);
+    DbgDevTestPeer::usbHandle(usb) = nullptr;
+    EXPECT_EQ(0, usb.CloseDravik());
+    EXPECT_FALSE(DbgDevTestPeer::probeOpen(usb));
+    EXPECT_TRUE(CallsOf(Call::CloseDevice).empty());
+    EXPECT_EQ(1u, Dravik_CloseDevice(handle));  // the real connection, for the bench's sake
+
+    UseProbe(TestProbe(3, 7).on(kTcp));
+    DbgDev& tcp = OpenDevice(0, kTcp);
+    const unsigned id = DbgDevTestPeer::tcpConnectionId(tcp);
+    DbgDevTestPeer::tcpConnectionId(tcp) = 0;
+    EXPECT_EQ(0, tcp.CloseDravik());
+    EXPECT_FALSE(DbgDevTestPeer::probeOpen(tcp));
+    EXPECT_TRUE(CallsOf(Call::CloseDeviceTcp).empty());
+    EXPECT_TRUE(DbgDevTestPeer::enumerated(tcp));
+    EXPECT_EQ(1u, Dravik_CloseDeviceTcp(id, 0));
 }
 
 TEST_F(ProbeOpenTest, CloseFailureIsOnlyLogged) {
@@ -559,7 +574,7 @@ TEST_F(ProbeOpenTest, ExtendedVersionFailureClosesTheProbe) {
 }
 
 TEST_F(ProbeOpenTest, TcpVersionFailureClosesTheTcpConnection) {
-    UseProbe(Firmware(2, 30, kTcp));
+    UseProbe(TestProbe(2, 30).on(kTcp));
     DbgDev& dev = MakeDevice(kTcp);
     bench().script(ScriptedAnswer::Transport(0).When({0xF1, 0x80}));
     EXPECT_EQ(DBGDEV_EXCHANGE_FAILURE, OpenFirst(dev));
@@ -578,7 +593,7 @@ class SerialOpenTest : public ProbeOpenTest {
         bench().clock.setManual(true);
         uint32_t id = firstDeviceId;
         for (const char* serial : serials) {
-            sim::ProbeConfig config = Firmware(3, 7, iface);
+            sim::ProbeConfig config = TestProbe(3, 7).on(iface);
             config.serial = serial;
             config.deviceId = id == 0 ? 0 : id++;
             bench().addProbe(config);

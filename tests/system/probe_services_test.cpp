@@ -17,15 +17,6 @@ using sim::ScriptedAnswer;
 constexpr uint8_t kCanary = 0xEE;
 constexpr float kUnset = -1.0f;
 
-sim::ProbeConfig SecondGeneration(uint8_t jtagVersion) {
-    sim::ProbeConfig config;
-    config.generation = 2;
-    config.jtagVersion = jtagVersion;
-    config.productId = DRAVIK_PRODUCT_ID_V2;
-    config.infoProductId = DRAVIK_PRODUCT_ID_V2;
-    return config;
-}
-
 uint32_t Bits(float value) {
     uint32_t bits;
     std::memcpy(&bits, &value, sizeof bits);
@@ -161,7 +152,7 @@ TEST_F(ProbeServicesTest, VolumeNameBadArgumentsAndErrorsLeaveTheNameAlone) {
 
 // LED and volume name came with V2.J28, the voltage with V2.J13; the gate precedes every argument.
 TEST_F(ProbeServicesTest, OldFirmwareIsRefusedBeforeAnythingIsSent) {
-    UseProbe(SecondGeneration(12));
+    UseProbe(TestProbe(2, 12));
     DbgDev& dev = OpenDevice();
     float volts = kUnset;
     uint8_t name[12] = {};
@@ -185,37 +176,19 @@ TEST_F(ProbeServicesTest, OldFirmwareIsRefusedBeforeAnythingIsSent) {
 }
 
 TEST_F(ProbeServicesTest, GatesOpenAtTheirFirstFirmware) {
-    UseProbe(SecondGeneration(27));
+    UseProbe(TestProbe(2, 27));
     DbgDev& dev = OpenDevice();
     float volts = kUnset;
     EXPECT_EQ(0, dev.GetTargetVoltage(&volts));
     EXPECT_EQ(DBGDEV_NOT_SUPPORTED, dev.BlinkDravikLed());
     EXPECT_TRUE(SentExactly({In({0xF7}, 8)}));
 
-    UseProbe(SecondGeneration(28));
+    UseProbe(TestProbe(2, 28));
     DbgDev& newer = OpenDevice();
     uint8_t name[12] = {};
     EXPECT_EQ(0, newer.BlinkDravikLed());
     EXPECT_EQ(0, newer.GetMassStorageVolumeName(name, 12));
     EXPECT_EQ(1u, probe().state.ledBlinks);
-}
-
-// A probe whose firmware lacks a service answers an error status instead of acting on it.
-TEST_F(ProbeServicesTest, BenchFirmwareWithoutAServiceAnswersUnknownCommand) {
-    UseProbe(SecondGeneration(12));
-    DbgDev& dev = OpenDevice();
-    DbgDevTestPeer::SetVersion(dev, 3, 7);  // pretend the host's gates passed
-    EXPECT_EQ(DBGDEV_PROBE_ERROR, dev.BlinkDravikLed());
-    EXPECT_EQ("Error (0x82) after target cmd F2 49 00 00 00 00 00 00 00 00", log_.last());
-    EXPECT_EQ(0u, probe().state.ledBlinks);
-    uint8_t name[12] = {};
-    EXPECT_EQ(DBGDEV_PROBE_ERROR, dev.GetMassStorageVolumeName(name, 12));
-    EXPECT_EQ(DBGDEV_PROBE_ERROR, dev.SelectMcoOutput(DbgDev_McoSel1));
-    EXPECT_EQ(0, probe().state.mcoSelection);
-    // The voltage answer has no status word: the error status reads as a reference of 0x82.
-    float volts = kUnset;
-    EXPECT_EQ(0, dev.GetTargetVoltage(&volts));
-    EXPECT_EQ(0.0f, volts);
 }
 
 // --- MCO output selection ---
@@ -234,7 +207,7 @@ TEST_F(ProbeServicesTest, McoSelectionSendsItsCodeAndTheProbeKeepsIt) {
     for (const McoRow& row : kMcoRows) {
         for (const bool withSwitch : {true, false}) {
             SCOPED_TRACE(std::to_string(row.selection) + (withSwitch ? " V3" : " V2.J26"));
-            UseProbe(withSwitch ? sim::ProbeConfig{} : SecondGeneration(26));
+            UseProbe(withSwitch ? sim::ProbeConfig{} : TestProbe(2, 26).config);
             DbgDev& dev = OpenDevice();
             probe().state.mcoSelection = 0xFF;
             const uint8_t code = withSwitch ? row.withSwitch : row.withoutSwitch;
@@ -257,7 +230,7 @@ TEST_F(ProbeServicesTest, McoSelectionOutOfRangeIsRefusedWithItsMessage) {
 }
 
 TEST_F(ProbeServicesTest, McoSelectionWithoutTheCapabilityIsRefusedBeforeTheValue) {
-    UseProbe(SecondGeneration(25));
+    UseProbe(TestProbe(2, 25));
     DbgDev& dev = OpenDevice();
     EXPECT_EQ(DBGDEV_NOT_SUPPORTED, dev.SelectMcoOutput(static_cast<DbgDev_McoSelT>(7)));
     EXPECT_EQ(DBGDEV_NOT_SUPPORTED, dev.SelectMcoOutput(DbgDev_McoHse));
@@ -275,15 +248,6 @@ TEST_F(ProbeServicesTest, McoSelectionOnAClosedProbeGives26BeforeTheGate) {
     EXPECT_EQ(DBGDEV_NO_PROBE, dev.SelectMcoOutput(static_cast<DbgDev_McoSelT>(7)));
     EXPECT_TRUE(log_.lines().empty());
     EXPECT_TRUE(bench().log().empty());
-}
-
-// The bench refuses a code its firmware has no output for, and keeps the current selection.
-TEST_F(ProbeServicesTest, BenchRefusesMcoCodesItHasNoOutputFor) {
-    UseProbe(SecondGeneration(26));
-    DbgDev& dev = OpenDevice();
-    DbgDevTestPeer::SetVersion(dev, 3, 7);  // the host would send 4 as it is
-    EXPECT_EQ(DBGDEV_PROBE_ERROR, dev.SelectMcoOutput(DbgDev_McoSel4));
-    EXPECT_EQ(0, probe().state.mcoSelection);
 }
 
 }  // namespace

@@ -13,15 +13,7 @@ namespace {
 
 constexpr char kOtherSerial[] = "DRAVIK-BENCH-0002";
 
-sim::ProbeConfig SecondGenerationProbe(const char* serial) {
-    sim::ProbeConfig config;
-    config.serial = serial;
-    config.generation = 2;
-    config.jtagVersion = 37;  // the most recent debug firmware of that generation
-    config.productId = DRAVIK_PRODUCT_ID_V2;
-    config.infoProductId = DRAVIK_PRODUCT_ID_V2;
-    return config;
-}
+constexpr uint8_t kLatestV2Firmware = 37;
 
 class SelectionTest : public CaptureTest {
   protected:
@@ -66,7 +58,7 @@ TEST_F(SelectionTest, AnotherSerialIsRefusedWithoutProbeTraffic) {
 }
 
 TEST_F(SelectionTest, SecondGenerationNeedsItsFlag) {
-    UseProbe(SecondGenerationProbe("DRAVIK-V2-0042"));
+    UseProbe(TestProbe(2, kLatestV2Firmware).serial("DRAVIK-V2-0042"));
     EXPECT_EQ(403, Select("DRAVIK-V2-0042", 0));
     EXPECT_STREQ("Generation of device DRAVIK-V2-0042 is too old, expecting 3 but got 2",
                  g_errorMsg);
@@ -210,7 +202,7 @@ TEST_F(SelectionTest, BlinkFailureIsReportedInTheStepTextOnly) {
 }
 
 TEST_F(SelectionTest, BlinkOnFirmwareThatIsNotTheLatestFailsAtTheOpeningAndLeavesItOpen) {
-    sim::ProbeConfig config = SecondGenerationProbe("DRAVIK-V2-0027");
+    sim::ProbeConfig config = TestProbe(2, kLatestV2Firmware).serial("DRAVIK-V2-0027");
     config.jtagVersion = 27;
     UseProbe(config);
     EXPECT_EQ(DBGDEV_FIRMWARE_NOT_LATEST, DravikBlinkDebugger("DRAVIK-V2-0027"));
@@ -239,6 +231,57 @@ TEST_F(SelectionTest, RunAndStatusActOnTheConnectedTarget) {
     EXPECT_EQ(0, DravikGetDeviceStatus(&status_));
     EXPECT_EQ(DEVICE_RUNNING, status_);
     EXPECT_STREQ("Read device status", g_currentStep);
+}
+
+// Bit 2 of the flags is the strict flag: without it the lonely probe is opened whatever its
+// serial number.
+TEST_F(SelectionTest, StrictFlagForbidsOpeningTheLonelyProbe) {
+    EXPECT_EQ(DBGDEV_SERIAL_NOT_FOUND, DravikSelectDevice("SOMEONE-ELSE", 4, &status_));
+    EXPECT_STREQ("Unable to open Dravik for device SOMEONE-ELSE", g_errorMsg);
+    EXPECT_EQ(0u, Probe().state.openHandles);
+    EXPECT_EQ(nullptr, g_currentDevice);
+
+    EXPECT_EQ(0, DravikSelectDevice("SOMEONE-ELSE", 3, &status_)) << g_errorMsg;
+    EXPECT_EQ(1u, Probe().state.openHandles);
+    EXPECT_STREQ("SOMEONE-ELSE", g_currentDevice);
+}
+
+// A selection that cannot be recorded closes target and probe again: 303 means nothing was done,
+// and the next selection opens the probe afresh.
+TEST_F(SelectionTest, SelectionThatCannotBeRecordedClosesTargetAndProbe) {
+    {
+        // The serial number's copy is the one allocation of single bytes.
+        FailingAllocations failing([](size_t, size_t size) { return size == 1; });
+        EXPECT_EQ(DRAVIK_NO_DEVICE_OBJECT, DravikSelectDevice(kBenchSerial, 0, &status_));
+    }
+    EXPECT_EQ("Unable to record the selection of device " + std::string(kBenchSerial),
+              std::string(g_errorMsg));
+    EXPECT_EQ(nullptr, g_currentDevice);
+    EXPECT_EQ(0u, Probe().state.openHandles);
+    EXPECT_EQ(sim::kModeIdle, Probe().state.mode) << "the debug protocol was left";
+    EXPECT_FALSE(DbgDevTestPeer::probeOpen(*g_dev));
+
+    EXPECT_EQ(0, Select()) << g_errorMsg;
+    EXPECT_STREQ(kBenchSerial, g_currentDevice);
+}
+
+// Every run state reaches the host through the status call, reset first, then lock-up over sleep.
+TEST_F(SelectionTest, StatusReportsEveryRunState) {
+    ASSERT_EQ(0, Select()) << g_errorMsg;
+    const struct {
+        uint32_t dhcsr;
+        int status;
+    } rows[] = {
+        {0x00080000, DEVICE_LOCKUP}, {0x000C0000, DEVICE_LOCKUP}, {0x00040000, DEVICE_SLEEP},
+        {0x02000000, DEVICE_RESET},  {0x020E0000, DEVICE_RESET},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(testing::Message() << std::hex << row.dhcsr);
+        bench().script(DebugReadAnswer(armv7m::kDhcsr, row.dhcsr));
+        status_ = -1;
+        EXPECT_EQ(0, DravikGetDeviceStatus(&status_));
+        EXPECT_EQ(row.status, status_);
+    }
 }
 
 }  // namespace

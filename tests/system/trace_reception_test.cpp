@@ -16,15 +16,6 @@ using sim::ScriptedAnswer;
 
 constexpr uint8_t kCanary = 0xEE;
 
-sim::ProbeConfig SecondGeneration(uint8_t jtagVersion) {
-    sim::ProbeConfig config;
-    config.generation = 2;
-    config.jtagVersion = jtagVersion;
-    config.productId = DRAVIK_PRODUCT_ID_V2;
-    config.infoProductId = DRAVIK_PRODUCT_ID_V2;
-    return config;
-}
-
 std::vector<uint8_t> Ramp(size_t count, uint8_t first = 0) {
     std::vector<uint8_t> bytes(count);
     std::iota(bytes.begin(), bytes.end(), first);
@@ -206,7 +197,7 @@ TEST_F(TraceReceptionTest, ClosedProbeGives26) {
 TEST_F(TraceReceptionTest, OldFirmwareIsRefusedBeforeAnythingIsSent) {
     for (uint8_t generation : {uint8_t{1}, uint8_t{2}}) {
         SCOPED_TRACE(int(generation));
-        sim::ProbeConfig config = SecondGeneration(12);
+        sim::ProbeConfig config = TestProbe(2, 12);
         config.generation = generation;
         if (generation == 1) {
             config.jtagVersion = 13;  // first-generation firmware recent enough to open
@@ -234,26 +225,13 @@ TEST_F(TraceReceptionTest, OldFirmwareIsRefusedBeforeAnythingIsSent) {
 }
 
 TEST_F(TraceReceptionTest, FirstSupportingFirmwareSendsTheCommands) {
-    UseProbe(SecondGeneration(13));
+    UseProbe(TestProbe(2, 13));
     DbgDev& dev = OpenDevice();
     probe().state.mode = sim::kModeDebug;
     EXPECT_EQ(0, dev.StartSWVTraceReception(2000000, 4000));
     EXPECT_EQ(0, dev.StopSWVTraceReception());
     EXPECT_TRUE(SentExactly(
         {In({0xF2, 0x40, 0xA0, 0x0F, 0x80, 0x84, 0x1E, 0x00}, 2), In({0xF2, 0x41}, 2)}));
-}
-
-// The bench's firmware gate: a probe without the receiver answers an error status to its commands.
-TEST_F(TraceReceptionTest, BenchFirmwareWithoutTheReceiverAnswersUnknownCommand) {
-    UseProbe(SecondGeneration(12));
-    DbgDev& dev = OpenDevice();
-    probe().state.mode = sim::kModeDebug;
-    DbgDevTestPeer::SetVersion(dev, 3, 7);  // pretend the host's gate passed
-    EXPECT_EQ(DBGDEV_PROBE_ERROR, dev.StartSWVTraceReception(2000000, 4000));
-    EXPECT_EQ("Error (0x82) after target cmd F2 40 A0 0F 80 84 1E 00 00 00", log_.last());
-    EXPECT_EQ(DBGDEV_PROBE_ERROR, dev.StopSWVTraceReception());
-    EXPECT_FALSE(probe().swv().running());
-    EXPECT_EQ(0u, probe().swv().capacity());
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <deque>
+#include <string>
 
 #include "DbgDevFixture.h"
 #include "DravikTrace.h"
@@ -223,6 +224,50 @@ TEST_F(TraceSetupTest, PrescalerOutsideTheRegisterFailsTheAcprCheckBeforeDividin
         CheckWrite(0, 0);
         int fifo = 0;
         EXPECT_EQ(28, DravikSetupDevice(72000000, prescaler, 1, DRAVIK_TX_NRZ, &fifo));
+    }
+}
+
+// The ends of the prescaler's range, the truncating division and the ends of FIFOSZ.
+TEST_F(TraceSetupTest, PrescalerAndFifoSizeAtTheEndsOfTheirRanges) {
+    const struct {
+        int clock;
+        int prescaler;
+        unsigned type;
+        int fifo;
+        uint32_t rate;
+    } rows[] = {
+        {72000000, 1, 0x00000840, 2, 72000000},    // FIFOSZ 1
+        {72000001, 65536, 0x000009C0, 128, 1098},  // FIFOSZ 7; 1098.6 truncated
+        {99999, 7, 0x00000880, 4, 14285},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.prescaler);
+        bench().clearLog();
+        const unsigned acpr = static_cast<unsigned>(row.prescaler - 1);
+        ScriptSetup(row.type, 1, acpr, 2);
+        int fifo = 0;
+        EXPECT_EQ(0, DravikSetupDevice(row.clock, row.prescaler, -1, DRAVIK_TX_NRZ, &fifo));
+        EXPECT_EQ(row.fifo, fifo);
+        const auto sends = bench().sends();
+        ASSERT_EQ(19u, sends.size());
+        EXPECT_TRUE(SendsAre({sends[6], sends[18]},
+                             {W(kAcpr, 0xFFFF0000 | acpr),
+                              In({0xF2, 0x40, 0xA0, 0x0F, uint8_t(row.rate), uint8_t(row.rate >> 8),
+                                  uint8_t(row.rate >> 16), uint8_t(row.rate >> 24)},
+                                 2)}));
+    }
+}
+
+// The probe cannot receive at a rate of 0 or below; a prescaler in range shows it at once.
+TEST_F(TraceSetupTest, RateOfZeroOrBelowIsRefusedBeforeAnyTraffic) {
+    for (const int clock : {0, 35, -72000000}) {
+        SCOPED_TRACE(clock);
+        int fifo = 7;
+        EXPECT_EQ(20, DravikSetupDevice(clock, 36, 1, DRAVIK_TX_NRZ, &fifo));
+        EXPECT_EQ("Unable to setup device, no SWO rate from " + std::to_string(clock) + " / 36",
+                  std::string(g_errorMsg));
+        EXPECT_EQ(7, fifo);
+        EXPECT_TRUE(bench().sends().empty());
     }
 }
 

@@ -142,7 +142,8 @@ TEST_F(StreamingTest, FetchFailureReportsItsStatusWithTheCount) {
     EXPECT_EQ(10, length);
 }
 
-TEST_F(StreamingTest, StartRefusesAZeroPrescalerAndAQuotientThatDoesNotFit) {
+// A rate of 0 or below would reach the probe as a huge unsigned one.
+TEST_F(StreamingTest, StartRefusesAZeroPrescalerAndARateThatIsNotPositive) {
     struct Row {
         int clock;
         int prescaler;
@@ -151,6 +152,12 @@ TEST_F(StreamingTest, StartRefusesAZeroPrescalerAndAQuotientThatDoesNotFit) {
     const Row rows[] = {
         {kTraceClockHz, 0, "Unable to start SWV Trace Reception, bad prescaler: 0"},
         {INT_MIN, -1, "Unable to start SWV Trace Reception, bad prescaler: -1"},
+        {0, 36, "Unable to start SWV Trace Reception, no SWO rate from 0 / 36"},
+        {35, 36, "Unable to start SWV Trace Reception, no SWO rate from 35 / 36"},
+        {-kTraceClockHz, 36,
+         "Unable to start SWV Trace Reception, no SWO rate from -72000000 / 36"},
+        {kTraceClockHz, -36,
+         "Unable to start SWV Trace Reception, no SWO rate from 72000000 / -36"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.prescaler);
@@ -160,7 +167,8 @@ TEST_F(StreamingTest, StartRefusesAZeroPrescalerAndAQuotientThatDoesNotFit) {
     }
     // Any other quotient is sent as it comes, truncated toward zero.
     EXPECT_EQ(0, DravikStartSWVRead(1000001, 2));
-    EXPECT_TRUE(SentExactly({StartReceiver(500000)}));
+    EXPECT_EQ(0, DravikStartSWVRead(-1000001, -2));
+    EXPECT_TRUE(SentExactly({StartReceiver(500000), StartReceiver(500000)}));
     EXPECT_STREQ("Starting SWV Trace Reception", g_currentStep);
     EXPECT_EQ(500000u, Probe().swv().rateBps());
 }

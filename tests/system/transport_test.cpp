@@ -137,6 +137,16 @@ TEST_F(TransportTest, EveryRecordIsZeroFilledWithFixedFields) {
     EXPECT_TRUE(RecordsWellFormed(bench().log()));
 }
 
+// A command record that cannot be allocated fails like an exchange, with nothing sent.
+TEST_F(TransportTest, RecordThatCannotBeAllocatedGives3) {
+    DbgDev& dev = OpenDevice();
+    FailingAllocations failing([](size_t, size_t) { return true; });
+    EXPECT_EQ(DBGDEV_EXCHANGE_FAILURE, dev.Get_CurrentMode());
+    EXPECT_EQ(std::vector<std::string>{"Unable to allocate a command record"}, log_.lines());
+    EXPECT_TRUE(bench().log().empty());
+    EXPECT_EQ(0xFF, DbgDevTestPeer::probeMode(dev));
+}
+
 TEST_F(TransportTest, CommandTableRowsAreConsistent) {
     using namespace dravik::cmd;
     // The debug sub-commands without a command-block length are exactly 0x49 to 0x4C.

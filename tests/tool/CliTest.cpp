@@ -8,7 +8,7 @@ namespace dravik::swv::test {
 namespace {
 
 TEST(Cli, HelpOnEverySubcommand) {
-    for (const char* command : {"list", "capture", "decode", "doctor", "mem", "blink"}) {
+    for (const char* command : {"list", "capture", "decode", "doctor", "mem", "blink", "top"}) {
         const ProcessResult result = runToolProcess({{command, "--help"}, ""});
         EXPECT_EQ(result.exitStatus, 0) << command;
         EXPECT_NE(result.out.find(std::string("Usage: dravik-swv ") + command), std::string::npos)

@@ -733,7 +733,7 @@ TEST_F(CommandsTest, DecodeShowsTimesEventsAndPatternsAsAsked) {
     const std::string path = dir.path("events.bin");
     ItmStream stream;
     stream
-        .hardware(1, 2, 0x100F)  // SysTick entered
+        .exception(15, 1)  // SysTick entered
         .localTimestamp(1000)
         .text(0, "go!\n")  // one word
         .localTimestamp(500)

@@ -51,22 +51,37 @@ ItmStream& ItmStream::timestamp(unsigned delta) {
 }
 
 ItmStream& ItmStream::localTimestamp(uint32_t delta) {
+    if (delta >= 1 && delta <= 6) {
+        return timestamp(delta);
+    }
     bytes_.push_back(0xC0);
     do {
-        const uint8_t group = delta & 0x7F;
+        const auto low = static_cast<uint8_t>(delta & 0x7F);
         delta >>= 7;
-        bytes_.push_back(static_cast<uint8_t>(group | (delta != 0 ? 0x80 : 0)));
+        bytes_.push_back(delta != 0 ? static_cast<uint8_t>(low | 0x80) : low);
     } while (delta != 0);
     return *this;
 }
 
-ItmStream& ItmStream::hardware(unsigned discriminator, unsigned size, uint32_t value) {
-    const unsigned code = size == 4 ? 3 : size;
-    bytes_.push_back(static_cast<uint8_t>(((discriminator & 31) << 3) | 0x04 | code));
-    for (unsigned i = 0; i < size; ++i) {
-        bytes_.push_back(static_cast<uint8_t>(value >> (8 * i)));
+ItmStream& ItmStream::pcSample(uint32_t pc) {
+    bytes_.push_back(0x17);
+    for (unsigned i = 0; i < 4; ++i) {
+        bytes_.push_back(static_cast<uint8_t>(pc >> (8 * i)));
     }
     return *this;
+}
+
+ItmStream& ItmStream::sleepSample() {
+    return raw({0x15, 0x00});
+}
+
+ItmStream& ItmStream::exception(unsigned number, unsigned function) {
+    return raw({0x0E, static_cast<uint8_t>(number),
+                static_cast<uint8_t>(((number >> 8) & 1) | (function << 4))});
+}
+
+ItmStream& ItmStream::counterWrap(uint8_t counters) {
+    return raw({0x05, counters});
 }
 
 ItmStream& ItmStream::overflow() {

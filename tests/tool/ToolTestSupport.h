@@ -30,10 +30,15 @@ class ItmStream {
     ItmStream& text(unsigned port, const std::string& text);
     // A one-byte local timestamp (delta 1..6).
     ItmStream& timestamp(unsigned delta);
-    // A local timestamp of any delta below 2^28, synchronous with the packet before it.
+    // A local timestamp of any delta (the one-byte form for 1..6).
     ItmStream& localTimestamp(uint32_t delta);
-    // A hardware source packet: DWT `discriminator`, `size` 1, 2 or 4 bytes of `value`.
-    ItmStream& hardware(unsigned discriminator, unsigned size, uint32_t value);
+    // DWT packets: a periodic PC sample, one taken asleep, an exception trace (function 1
+    // entered, 2 exited, 3 returned).
+    ItmStream& pcSample(uint32_t pc);
+    ItmStream& sleepSample();
+    ItmStream& exception(unsigned number, unsigned function);
+    // An event counter packet: the counters that wrapped (EventCounterBit).
+    ItmStream& counterWrap(uint8_t counters);
     ItmStream& overflow();
     ItmStream& sync();
     ItmStream& raw(const Bytes& bytes);

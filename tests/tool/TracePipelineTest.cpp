@@ -365,14 +365,14 @@ TEST(TimeColumn, EachSourceAndFormatOnAScriptedStream) {
 TEST(TracePipeline, EventsAreRowsInStreamOrder) {
     ItmStream stream;
     stream.text(0, "a")
-        .hardware(1, 2, 0x100F)  // exception 15 entered
+        .exception(15, 1)  // exception 15 entered
         .text(0, "b\n")
-        .hardware(1, 2, 0x200F)  // exited
-        .hardware(1, 2, 0x3000)  // returned to thread mode
-        .hardware(1, 2, 0x1115)  // exception 0x115 (bit 8 in the second byte) entered
-        .hardware(0, 1, 0x21)    // CPI and CYC wrapped
-        .hardware(2, 4, 0x08000134)
-        .hardware(2, 1, 0)
+        .exception(15, 2)     // exited
+        .exception(0, 3)      // returned to thread mode
+        .exception(0x115, 1)  // bit 8 of the number in the second byte
+        .counterWrap(0x21)    // CPI and CYC wrapped
+        .pcSample(0x08000134)
+        .sleepSample()
         .overflow()
         .text(1, "c\n");
     const struct {

@@ -144,6 +144,9 @@ class DRAVIK_BENCH_API Bench {
     // --- scripted answers and faults ---
     void script(ScriptedAnswer answer);
     size_t pendingScripts() const { return scripts_.size(); }
+    // The command prefixes of the scripted answers no exchange took, one per line ("F2 36 F0 ED",
+    // "(any command)"); empty when every one was used.
+    std::string describePendingScripts() const;
     void clearScripts() { scripts_.clear(); }
     // Fails the n-th exchange from now (1 = the next one).
     void injectFault(unsigned n, Fault fault);

@@ -5,8 +5,11 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <variant>
 #include <vector>
+
+#include "DravikBench/DwtTraceConfig.h"
 
 namespace dravik::sim {
 
@@ -158,6 +161,12 @@ struct TraceConfig {
     // packet). A write whose packet does not fit is lost and an overflow packet follows.
     uint32_t itmFifoBytes = 16;
     DwtConfig dwt;
+
+    // Where the DWT's PC samples fall (DWT_CTRL.PCSAMPLENA); unset: at the core's PC, as PCSR
+    // shows it, in the sleep form while the core sleeps.
+    std::optional<PcProfile> pcProfile;
+    // The exceptions the firmware takes, traced with DWT_CTRL.EXCTRCENA.
+    std::vector<ExceptionSource> exceptions;
 
     ItmSyncTiming syncTiming = ItmSyncTiming::DwtSyncTap;
     // With FixedPeriod, a synchronisation packet every this many running core cycles (0: never).

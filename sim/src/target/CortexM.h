@@ -92,6 +92,10 @@ class CortexM {
     RunState runState() const;
     CoreActivity activity() const;
     uint32_t peekDhcsr() const;  // DHCSR as a read would see it, without clearing sticky bits
+    // Whether the last single step ran with interrupts masked (C_MASKINTS set); false before any.
+    // DHCSR writes without the debug key are ignored, so a step whose masking write had a wrong
+    // key shows here as unmasked.
+    bool lastStepMasked() const { return lastStepMasked_; }
     uint32_t demcr() const { return demcr_; }
     // nRST: asserting holds the core in reset; releasing starts the reset sequence (a system
     // reset: debug registers keep their values).
@@ -158,6 +162,7 @@ class CortexM {
     bool cSnapstall_ = false;
     bool resetSticky_ = true;
     bool retireSticky_ = false;
+    bool lastStepMasked_ = false;
 
     uint32_t demcr_ = 0;
     uint32_t dfsr_ = 0;

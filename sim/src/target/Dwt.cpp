@@ -11,6 +11,12 @@ namespace {
 constexpr uint32_t kBlockOffsetMask = 0xFFF;
 constexpr uint32_t kIdRegistersOffset = 0xFD0;
 
+constexpr uint32_t kPostcntEnables = dwt::ctrl::kPcsamplena | dwt::ctrl::kCycevtena;
+
+uint32_t postcntTapBit(uint32_t ctrl) {
+    return (ctrl & dwt::ctrl::kCyctap) != 0 ? 10 : 6;
+}
+
 uint32_t writableCtrlOf(const DwtConfig& config) {
     uint32_t writable = dwt::ctrl::kWritable;
     if (!config.cycleCounter) {
@@ -37,6 +43,8 @@ void Dwt::powerOnReset() {
     profilingCounters_ = {};
     comparators_ = {};
     syncTapToggles_ = 0;
+    postcnt_ = 0;
+    pcSamplesDue_ = 0;
 }
 
 bool Dwt::claims(uint32_t address) {
@@ -64,7 +72,37 @@ void Dwt::advance(uint64_t cycles, const CoreActivity& activity) {
     if (const unsigned tap = dwt::ctrl::syncTapBit(ctrl_)) {
         syncTapToggles_ += ((from + cycles) >> tap) - (from >> tap);
     }
+    if (ctrl_ & kPostcntEnables) {
+        const unsigned tap = postcntTapBit(ctrl_);
+        countPostcntTaps(((from + cycles) >> tap) - (from >> tap));
+    }
     cyccnt_ = static_cast<uint32_t>(from + cycles);
+}
+
+void Dwt::countPostcntTaps(uint64_t taps) {
+    if (taps <= postcnt_) {
+        postcnt_ -= static_cast<uint32_t>(taps);
+        return;
+    }
+    // The tap that finds 0 reloads; so does every (POSTPRESET + 1)th one after it.
+    const uint64_t period = postPreset() + 1;
+    const uint64_t afterFirst = taps - postcnt_ - 1;
+    if (ctrl_ & dwt::ctrl::kPcsamplena) {
+        pcSamplesDue_ += 1 + afterFirst / period;
+    }
+    postcnt_ = static_cast<uint32_t>(postPreset() - afterFirst % period);
+}
+
+uint32_t Dwt::postPreset() const {
+    return (ctrl_ & dwt::ctrl::kPostpresetMask) >> dwt::ctrl::kPostpresetShift;
+}
+
+uint64_t Dwt::cyclesToPcSample() const {
+    if ((ctrl_ & dwt::ctrl::kPcsamplena) == 0) {
+        return 0;
+    }
+    const uint64_t tapPeriod = uint64_t{1} << postcntTapBit(ctrl_);
+    return tapPeriod - (cyccnt_ & (tapPeriod - 1)) + postcnt_ * tapPeriod;
 }
 
 uint64_t Dwt::cyclesToSyncTap() const {
@@ -129,6 +167,10 @@ void Dwt::write32(uint32_t address, uint32_t value, const CoreActivity& activity
         return;
     }
     if (address == dwt::kCtrl) {
+        if ((ctrl_ & kPostcntEnables) == 0) {
+            postcnt_ =
+                (value & writableCtrl_ & dwt::ctrl::kPostinitMask) >> dwt::ctrl::kPostinitShift;
+        }
         ctrl_ = value & writableCtrl_;
         return;
     }

@@ -11,6 +11,15 @@
 // and takes writes. The model executes no code, so the event counters only hold what is written to
 // them and the comparators never match. Features the configuration leaves out read as zero and
 // ignore writes, their NO* bit set in DWT_CTRL; so do comparators at or above NUMCOMP.
+//
+// PC sampling runs off the cycle counter: each time CYCCNT's bit 6 (CYCTAP 0) or bit 10 (CYCTAP
+// 1) changes, the 4-bit POSTCNT counter counts down while PCSAMPLENA or CYCEVTENA is set; at a
+// tap that finds it at 0 it reloads from POSTPRESET and a PC sample is due (with PCSAMPLENA).
+// So samples come every (POSTPRESET + 1) taps, the first one POSTINIT + 1 taps after sampling
+// starts. A DWT_CTRL write loads POSTCNT from its POSTINIT field while both enables were clear:
+// the architecture only allows POSTINIT to change then, and a write at another time leaves the
+// count running. POSTINIT reads back as written. CYCEVTENA runs the counter too; its event
+// counter packets are not modelled.
 
 #include <DravikBench/TraceConfig.h>
 
@@ -43,6 +52,10 @@ class Dwt {
     // while SYNCTAP is 0. Toggles counted since power-on.
     uint64_t cyclesToSyncTap() const;
     uint64_t syncTapToggles() const { return syncTapToggles_; }
+    // Counted cycles until the next PC sample is due; 0 while PCSAMPLENA is clear. PC samples due
+    // since power-on.
+    uint64_t cyclesToPcSample() const;
+    uint64_t pcSamplesDue() const { return pcSamplesDue_; }
 
   private:
     struct Comparator {
@@ -56,6 +69,9 @@ class Dwt {
     int comparatorAt(uint32_t address, uint32_t& offset) const;
     // Index 0-4 of a profiling counter register, or -1.
     static int profilingCounterAt(uint32_t address);
+    // POSTCNT has seen `taps` taps of the cycle counter.
+    void countPostcntTaps(uint64_t taps);
+    uint32_t postPreset() const;
 
     DwtConfig config_;
     uint32_t writableCtrl_;
@@ -64,6 +80,8 @@ class Dwt {
     std::array<uint32_t, 5> profilingCounters_{};
     std::array<Comparator, 15> comparators_{};
     uint64_t syncTapToggles_ = 0;
+    uint32_t postcnt_ = 0;
+    uint64_t pcSamplesDue_ = 0;
 };
 
 }  // namespace dravik::sim

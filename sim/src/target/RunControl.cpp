@@ -65,6 +65,7 @@ uint32_t CortexM::readDhcsr() {
 }
 
 void CortexM::writeDhcsr(uint32_t value) {
+    // As the core does: a write whose upper half-word is not exactly the key changes nothing.
     if ((value & dhcsr::kKeyMask) != dhcsr::kDbgKey) {
         return;
     }
@@ -128,6 +129,7 @@ void CortexM::enterDebugState(uint32_t dfsrReason) {
 }
 
 void CortexM::stepInstruction() {
+    lastStepMasked_ = cMaskints_;
     registers_.setPc(registers_.pc() + 2);
     retireSticky_ = true;
     enterDebugState(armv7m::dfsr::kHalted);

@@ -63,6 +63,11 @@ std::string describeConfigError(const TargetConfig& config) {
     if (config.trace.dwt.comparators > 15) {
         return "dwt: at most 15 comparators";
     }
+    const DwtTraceProblem problem =
+        describeDwtTraceProblem(config.trace.pcProfile, config.trace.exceptions);
+    if (!problem.empty()) {
+        return problem.key + ": " + problem.what;
+    }
     return {};
 }
 

@@ -11,6 +11,7 @@
 #include "dravik/swv/CaptureStatus.h"
 #include "dravik/swv/ChunkQueue.h"
 #include "dravik/swv/Commands.h"
+#include "dravik/swv/DwtSetup.h"
 #include "dravik/swv/HealthWarning.h"
 #include "dravik/swv/OutputFiles.h"
 #include "dravik/swv/ProbeSession.h"
@@ -61,9 +62,14 @@ StatusSnapshot captureStatus(const TracePipeline& pipeline, const DrainCounters&
 
 }  // namespace
 
-int runCapture(ToolEnvironment& env, const CaptureOptions& options) {
+int runCapture(ToolEnvironment& env, const CaptureOptions& options, CaptureObserver* observer) {
     const std::optional<RateChoice> rate = chooseRate(env, options.rate);
     if (!rate) {
+        return kExitUsage;
+    }
+    // Before the probe is touched: a sampling rate the line cannot carry is refused here.
+    const std::optional<DwtPlan> dwt = planDwtTrace(env, *rate, options.dwt, options.timestamps);
+    if (!dwt) {
         return kExitUsage;
     }
     std::string error;
@@ -85,11 +91,18 @@ int runCapture(ToolEnvironment& env, const CaptureOptions& options) {
     if (!serial || !session.select(*serial, options.selection)) {
         return kExitFailure;
     }
-    const std::optional<SetupResult> setup = setUpTrace(
+    std::optional<SetupResult> setup = setUpTrace(
         session, *rate,
         TraceRequest{options.stimulusMask, options.mode, options.timestamps, !options.noSync});
     if (!setup) {
         return kExitFailure;
+    }
+    if (dwt->any()) {
+        const std::optional<uint32_t> tcr = setUpDwtTrace(session, *dwt);
+        if (!tcr) {
+            return kExitFailure;
+        }
+        setup->itmTcr = tcr;
     }
     int coreStatus = 0;
     const int runResult = env.api.runDevice(&coreStatus);
@@ -128,6 +141,9 @@ int runCapture(ToolEnvironment& env, const CaptureOptions& options) {
     TracePipeline pipeline(
         pipelineConfig(options.output, portFiles, options.stimulusMask, clocks, main), &env.out);
 
+    if (observer != nullptr) {
+        observer->start(clocks.timestampHz);
+    }
     const uint64_t startUs = env.clock.nowUs();
     ChunkQueue queue(env.queueChunks, TraceDrain::kReadBufferBytes);
     TraceDrain drain(env.api, queue, env.clock,
@@ -153,9 +169,11 @@ int runCapture(ToolEnvironment& env, const CaptureOptions& options) {
     bool failed = false;
     bool readerGone = false;  // the reader of standard output went away (`| head`)
     uint64_t lastTimeUs = 0;
+    uint64_t stopUs = 0;
     auto stopOnce = [&] {
         if (!stopping) {
             stopping = true;
+            stopUs = env.clock.nowUs();
             pipeline.ending();
             drain.requestStop();
         }
@@ -191,6 +209,17 @@ int runCapture(ToolEnvironment& env, const CaptureOptions& options) {
         failed = true;
         stopOnce();
     };
+    // The observer writes to standard output too: its failure ends the capture as the
+    // display's does.
+    auto observerFailed = [&] {
+        observer = nullptr;
+        if (env.outputGone && env.outputGone()) {
+            readerGone = true;
+            stopOnce();
+        } else if (!failed) {
+            fail("dravik-swv: cannot write to standard output\n");
+        }
+    };
 
     while (true) {
         std::unique_ptr<Chunk> chunk = queue.pop(kPopWait);
@@ -211,10 +240,16 @@ int runCapture(ToolEnvironment& env, const CaptureOptions& options) {
                     gap.cause == GapCause::QueueFull ? (gap.count ? 1 : 0) : gap.count;
                 for (uint64_t i = 0; i < markers; ++i) {
                     pipeline.gap(gap.cause, gap.lost, lossTime);
+                    if (observer != nullptr) {
+                        observer->gap(gap.cause, lossTime);
+                    }
                 }
             }
             if (!chunk->bytes.empty()) {
                 pipeline.data(chunk->bytes.data(), chunk->bytes.size(), chunk->timeUs);
+                if (observer != nullptr) {
+                    observer->data(chunk->bytes.data(), chunk->bytes.size(), chunk->timeUs);
+                }
             }
             queue.recycle(std::move(chunk));
             if (pipeline.takeHealthAlarm() && !warned) {
@@ -229,6 +264,9 @@ int runCapture(ToolEnvironment& env, const CaptureOptions& options) {
         pipeline.tick(now - startUs);
         if (!framed) {
             writeOutput();
+        }
+        if (observer != nullptr && !observer->tick(now - startUs)) {
+            observerFailed();
         }
         if (std::optional<CallFailure> readFailure = drain.takeFirstReadFailure()) {
             say(formatCallFailure(*readFailure));
@@ -267,6 +305,9 @@ int runCapture(ToolEnvironment& env, const CaptureOptions& options) {
     status.erase();
     writeOutput();
     const uint64_t endUs = env.clock.nowUs();
+    if (observer != nullptr && !observer->finish((stopping ? stopUs : endUs) - startUs)) {
+        observerFailed();
+    }
     if (!recordings.finish(std::max(lastTimeUs, endUs - startUs)) && !failed) {
         fail("dravik-swv: " + recordings.error() + "\n");
     }

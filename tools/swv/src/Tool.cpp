@@ -2,8 +2,11 @@
 
 #include <CLI/CLI.hpp>
 
+#include <cerrno>
 #include <climits>
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
 
 #include "dravik/swv/ArgParsing.h"
 
@@ -56,6 +59,15 @@ struct RawArguments {
     bool noSetup = false;
     std::string address;
     std::string length;
+    // DWT trace and top.
+    std::string pcSampling;
+    bool exceptionTrace = false;
+    bool noExceptionTrace = false;
+    bool noTimestamps = false;
+    std::string elf;
+    std::string interval;
+    bool lines = false;
+    bool pcCounter = false;
 };
 
 // Collects the first problem with the arguments.
@@ -309,6 +321,56 @@ bool checkPortsEnabled(Checker& check, const OutputOptions& output, uint32_t mas
     return check.ok();
 }
 
+// A rate, or any other real number above 0.
+bool parsePositive(const std::string& text, double& value) {
+    errno = 0;
+    char* end = nullptr;
+    const double parsed = std::strtod(text.c_str(), &end);
+    if (text.empty() || end == text.c_str() || *end != '\0' || errno != 0 ||
+        !std::isfinite(parsed) || parsed <= 0) {
+        return false;
+    }
+    value = parsed;
+    return true;
+}
+
+void addPcSampling(CLI::App& command, RawArguments& raw, const char* whenAbsent) {
+    command
+        .add_option("--pc-sampling", raw.pcSampling,
+                    std::string("Sample the PC this many times a second (DWT_CTRL.PCSAMPLENA); the "
+                                "rate the DWT can make at --clock is used and shown, and a rate "
+                                "the SWO line cannot carry is refused") +
+                        whenAbsent)
+        ->type_name("RATE");
+}
+
+bool checkPcSampling(Checker& check, const RawArguments& raw, DwtOptions& dwt) {
+    if (raw.pcSampling.empty()) {
+        return check.ok();
+    }
+    double rate = 0;
+    if (!parsePositive(raw.pcSampling, rate)) {
+        return check.fail("--pc-sampling: '" + raw.pcSampling +
+                          "' is not a number of samples per second above 0");
+    }
+    dwt.pcSamplesPerSecond = rate;
+    return check.ok();
+}
+
+bool checkDuration(Checker& check, const std::string& option, const std::string& text,
+                   std::optional<double>& seconds) {
+    if (text.empty()) {
+        return check.ok();
+    }
+    double value = 0;
+    std::string error;
+    if (!parseDuration(text, value, error)) {
+        return check.fail(option + ": " + error);
+    }
+    seconds = value;
+    return check.ok();
+}
+
 int usage(ToolEnvironment& env, const Checker& check) {
     env.message(check.message() + "Run with --help for more information.\n");
     return kExitUsage;
@@ -339,6 +401,9 @@ int runTool(ToolEnvironment& env, int argc, const char* const* argv) {
     capture->add_flag("--timestamps", raw.timestamps,
                       "Turn on ITM local timestamps (ITM_TCR.TSENA); text lines then show the "
                       "target time unless --time says otherwise");
+    addPcSampling(*capture, raw, "");
+    capture->add_flag("--exception-trace", raw.exceptionTrace,
+                      "Trace every exception entry, exit and return (DWT_CTRL.EXCTRCENA)");
     addOutput(*capture, raw);
     capture->add_option("--raw", raw.raw, "Record the trace to this file, for decode")
         ->type_name("PATH");
@@ -361,8 +426,70 @@ int runTool(ToolEnvironment& env, int argc, const char* const* argv) {
                      "Trace clock in Hz, for timestamps in seconds (default: the recording's)")
         ->type_name("HZ");
     decode->add_flag("--realtime", raw.realtime, "Replay at the pace it was recorded");
+    decode->get_option("--format")
+        ->description(
+            "Main output: text (lines per port), jsonl or csv (one record per packet), or "
+            "chrome-trace (the exception timeline in the Trace Event Format, for the Perfetto UI: "
+            "a track per exception, text lines as instant events)");
+    decode->add_flag("--pc-counter", raw.pcCounter,
+                     "With chrome-trace: the PC samples as a counter track too");
     addStrict(*decode, raw);
     addVerbose(*decode, raw);
+
+    CLI::App* top = app.add_subcommand(
+        "top",
+        "Profile the firmware from PC samples and exception trace, live or from a recording");
+    top->add_option("recording", raw.file,
+                    "A recording (capture --raw) to profile instead of a live capture; - for "
+                    "standard input")
+        ->type_name("RECORDING");
+    top->add_option("--elf", raw.elf, "The firmware's ELF file, for its function names (required)")
+        ->required()
+        ->type_name("FILE");
+    top->add_option("--interval", raw.interval, "Seconds between reports (default 1)")
+        ->type_name("SECONDS");
+    top->add_flag("--lines", raw.lines,
+                  "Attribute the samples to source lines too (the ELF needs line information)");
+    top->add_flag("--json", raw.json,
+                  "One JSON object per interval and one for the whole run, one per line");
+    addSelection(*top, raw);
+    addRate(*top, raw);
+    top->get_option("--clock")->description(
+        "Trace clock in Hz (the clock the TPIU divides, taken as the core clock "
+        "too); with a recording: for times in seconds (default: the recording's)");
+    addTraceSettings(*top, raw);
+    top->add_option("--duration", raw.duration, "Stop after this many seconds (default: at Ctrl-C)")
+        ->type_name("SECONDS");
+    addPcSampling(*top, raw,
+                  " (default 10000, or fewer to keep them within a quarter of the line)");
+    top->add_flag("--no-exception-trace", raw.noExceptionTrace,
+                  "Leave exception trace off (DWT_CTRL.EXCTRCENA)");
+    top->add_flag("--no-timestamps", raw.noTimestamps,
+                  "Leave local timestamps off: no exception times, less of the line taken");
+    top->add_option("--raw", raw.raw, "Record the trace to this file, for top and decode later")
+        ->type_name("PATH");
+    addNoSync(*top, raw);
+    addVerbose(*top, raw);
+    top->footer(
+        "Live, top sets up trace as capture does and turns on PC sampling, exception trace and "
+        "local timestamps. On a terminal the latest interval is redrawn in place; otherwise, and "
+        "from a recording, every interval is printed as a table (or a JSON object). The whole "
+        "run comes last. Shares are of all PC samples: functions, sleeping, and unknown (outside "
+        "every function).");
+    const std::vector<std::string> liveOnly = {"--serial",
+                                               "--reset",
+                                               "--allow-old-probe",
+                                               "--prescaler",
+                                               "--swo-rate",
+                                               "--force",
+                                               "--mode",
+                                               "--ports",
+                                               "--duration",
+                                               "--pc-sampling",
+                                               "--raw",
+                                               "--no-sync",
+                                               "--no-exception-trace",
+                                               "--no-timestamps"};
 
     CLI::App* doctor = app.add_subcommand(
         "doctor", "Set up trace, read the trace registers back and explain what stops trace");
@@ -422,9 +549,11 @@ int runTool(ToolEnvironment& env, int argc, const char* const* argv) {
         if (!raw.raw.empty() && raw.raw == raw.rawPlain) {
             check.fail("--raw and --raw-plain name the same file");
         }
+        checkPcSampling(check, raw, options.dwt);
         if (!check.ok()) {
             return usage(env, check);
         }
+        options.dwt.exceptionTrace = raw.exceptionTrace;
         // Target time needs the timestamps, and timestamps asked for are shown.
         options.timestamps = raw.timestamps || options.output.time == TimeSource::Target ||
                              options.output.time == TimeSource::Both;
@@ -442,10 +571,25 @@ int runTool(ToolEnvironment& env, int argc, const char* const* argv) {
         Checker check("decode");
         DecodeOptions options;
         options.path = raw.file;
+        options.timeline = raw.output.format == "chrome-trace";
+        if (options.timeline) {
+            raw.output.format = "text";
+            for (const char* option : {"--port-file", "--realtime", "--strict", "--quiet"}) {
+                if (decode->get_option(option)->count() != 0) {
+                    check.fail(std::string(option) + " does not go with --format chrome-trace");
+                }
+            }
+        } else if (raw.pcCounter) {
+            check.fail("--pc-counter goes with --format chrome-trace");
+        }
         checkOutput(check, raw, options.output);
         check.number("--clock", raw.rate.clock, 1, 0xFFFFFFFF, options.clockHz);
         if (!check.ok()) {
             return usage(env, check);
+        }
+        options.pcCounter = raw.pcCounter;
+        if (options.timeline) {
+            return runTimeline(env, options);
         }
         options.plain = raw.plain;
         options.realtime = raw.realtime;
@@ -466,6 +610,43 @@ int runTool(ToolEnvironment& env, int argc, const char* const* argv) {
         options.noSync = raw.noSync;
         options.verbose = raw.verbose;
         return runDoctor(env, options);
+    }
+    if (*top) {
+        Checker check("top");
+        TopOptions options;
+        options.elfPath = raw.elf;
+        options.recordingPath = raw.file;
+        options.lines = raw.lines;
+        options.json = raw.json;
+        std::optional<double> interval;
+        checkDuration(check, "--interval", raw.interval, interval);
+        options.intervalSeconds = interval.value_or(1.0);
+        if (!options.recordingPath.empty()) {
+            for (const std::string& name : liveOnly) {
+                if (top->get_option(name)->count() != 0) {
+                    check.fail(name + " is for a live capture, not for a recording");
+                }
+            }
+            check.number("--clock", raw.rate.clock, 1, 0xFFFFFFFF, options.clockHz);
+        } else {
+            CaptureOptions& capture = options.capture;
+            checkSelection(check, raw, capture.selection);
+            checkRate(check, raw, capture.rate, true);
+            checkTraceSettings(check, raw, capture.mode, capture.stimulusMask);
+            checkDuration(check, "--duration", raw.duration, capture.durationSeconds);
+            checkPcSampling(check, raw, capture.dwt);
+            capture.dwt.defaultPcSampling = !capture.dwt.pcSamplesPerSecond;
+            capture.dwt.exceptionTrace = !raw.noExceptionTrace;
+            capture.timestamps = !raw.noTimestamps;
+            capture.noSync = raw.noSync;
+            capture.rawPath = raw.raw;
+            capture.output.quiet = true;
+            capture.verbose = raw.verbose;
+        }
+        if (!check.ok()) {
+            return usage(env, check);
+        }
+        return runTop(env, options);
     }
     if (*mem) {
         Checker check("mem");

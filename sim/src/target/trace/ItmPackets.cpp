@@ -33,4 +33,23 @@ void appendSync(std::vector<uint8_t>& out) {
     out.push_back(kSyncLastByte);
 }
 
+void appendPcSample(std::vector<uint8_t>& out, uint32_t pc) {
+    out.push_back(kPcSampleHeader);
+    for (unsigned i = 0; i < 4; ++i) {
+        out.push_back(static_cast<uint8_t>(pc >> (8 * i)));
+    }
+}
+
+void appendPcSleepSample(std::vector<uint8_t>& out) {
+    out.push_back(kPcSleepHeader);
+    out.push_back(0x00);
+}
+
+void appendExceptionTrace(std::vector<uint8_t>& out, uint16_t number, ExceptionFunction function) {
+    out.push_back(kExceptionTraceHeader);
+    out.push_back(static_cast<uint8_t>(number));
+    out.push_back(
+        static_cast<uint8_t>(((number >> 8) & 1u) | (static_cast<unsigned>(function) << 4)));
+}
+
 }  // namespace dravik::sim::trace

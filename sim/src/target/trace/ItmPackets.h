@@ -1,5 +1,6 @@
 #pragma once
-// Encoders of the packets the ITM puts on its trace stream (Armv7-M ITM packet protocol).
+// Encoders of the packets the ITM puts on its trace stream (Armv7-M ITM packet protocol),
+// including the hardware source packets it carries for the DWT.
 
 #include <cstdint>
 #include <vector>
@@ -33,5 +34,22 @@ void appendInstrumentation(std::vector<uint8_t>& out, uint8_t port, uint8_t size
 void appendLocalTimestamp(std::vector<uint8_t>& out, uint32_t delta);
 
 void appendSync(std::vector<uint8_t>& out);
+
+// DWT packets: a hardware source header holds the discriminator in bits 7:3, bit 2 set and the
+// payload size code in bits 1:0.
+constexpr uint8_t kExceptionTraceHeader = 0x0E;  // discriminator 1, two bytes
+constexpr uint8_t kPcSampleHeader = 0x17;        // discriminator 2, four bytes: the PC
+constexpr uint8_t kPcSleepHeader = 0x15;         // discriminator 2, one byte: 0, the core slept
+constexpr uint32_t kMaxExceptionNumber = 511;    // nine bits
+
+enum class ExceptionFunction : uint8_t { Entered = 1, Exited = 2, Returned = 3 };
+
+// Appends a periodic PC sample: the PC, little-endian.
+void appendPcSample(std::vector<uint8_t>& out, uint32_t pc);
+// Appends a periodic PC sample taken while the core slept.
+void appendPcSleepSample(std::vector<uint8_t>& out);
+// Appends an exception trace packet: the number's low 8 bits, then its bit 8 in bit 0 and the
+// function in bits 5:4. `number` is 0 (thread mode, in a return) to 511.
+void appendExceptionTrace(std::vector<uint8_t>& out, uint16_t number, ExceptionFunction function);
 
 }  // namespace dravik::sim::trace

@@ -3,8 +3,11 @@
 #include <algorithm>
 #include <limits>
 
+#include "target/DwtRegisters.h"
 #include "target/trace/CycleTime.h"
+#include "target/trace/ExceptionSchedule.h"
 #include "target/trace/ItmPackets.h"
+#include "target/trace/PcSampler.h"
 #include "target/trace/TraceProgram.h"
 #include "target/trace/TraceRegisters.h"
 
@@ -43,6 +46,8 @@ TraceUnit::TraceUnit(const TraceConfig& config)
     : config_(sanitised(config)),
       program_(makeTraceProgram(config_.program, config_.coreClockHz)),
       dwt_(config_.dwt),
+      pcSampler_(std::make_unique<PcSampler>(config_.pcProfile)),
+      exceptions_(std::make_unique<ExceptionSchedule>(config_.exceptions)),
       traceClockHz_(config_.traceClockHz) {
     resetRegisters();
 }
@@ -93,7 +98,9 @@ void TraceUnit::run(uint64_t targetCycle) {
         const uint64_t lineAt = frameBusy_ ? frameEnd_ : kNever;
         const uint64_t programAt = nextProgramCycle();
         const uint64_t syncAt = nextSyncCycle();
-        const uint64_t at = std::min({lineAt, programAt, syncAt});
+        const uint64_t sampleAt = nextPcSampleCycle();
+        const uint64_t exceptionAt = nextExceptionCycle();
+        const uint64_t at = std::min({lineAt, programAt, syncAt, sampleAt, exceptionAt});
         if (at > targetCycle) {
             break;
         }
@@ -102,8 +109,12 @@ void TraceUnit::run(uint64_t targetCycle) {
             endFrame();
         } else if (at == programAt) {
             runProgramWrite();
-        } else {
+        } else if (at == syncAt) {
             runSync();
+        } else if (at == sampleAt) {
+            runPcSample();
+        } else {
+            runExceptions();
         }
     }
     moveTo(targetCycle);
@@ -116,6 +127,7 @@ void TraceUnit::moveTo(uint64_t cycle) {
     const uint64_t span = cycle - cycle_;
     if (activity_.running) {
         runCycles_ += span;
+        exceptions_->advance(span);
     }
     if (awake()) {
         awakeCycles_ += span;
@@ -191,6 +203,66 @@ void TraceUnit::runSync() {
     }
 }
 
+// --- DWT packets ---
+
+uint64_t TraceUnit::nextPcSampleCycle() const {
+    if (dwt_.pcSamplesDue() > pcSamplesDone_) {
+        return cycle_;
+    }
+    const uint64_t ahead = dwt_.cyclesToPcSample();
+    return ahead != 0 && dwt_.counts(activity_) ? cycle_ + ahead : kNever;
+}
+
+uint64_t TraceUnit::nextExceptionCycle() const {
+    const uint64_t ahead = exceptions_->cyclesToNext();
+    return activity_.running && ahead != ExceptionSchedule::kNever ? cycle_ + ahead : kNever;
+}
+
+bool TraceUnit::dwtPacketsEnabled() const {
+    return activity_.trcena && (tcr_ & itm::kTcrItmEna) && (tcr_ & itm::kTcrTxEna) &&
+           swoLine().encoding != SwoEncoding::None;
+}
+
+void TraceUnit::runPcSample() {
+    ++pcSamplesDone_;
+    if (!dwtPacketsEnabled()) {
+        return;
+    }
+    const PcSample sample = pcSampler_->draw(activity_.sleeping, pcSource_ ? pcSource_() : 0);
+    packet_.clear();
+    if (sample.asleep) {
+        appendPcSleepSample(packet_);
+    } else {
+        appendPcSample(packet_, sample.pc);
+    }
+    if (!queuePacket()) {
+        ++record_.dwtPacketsLost;
+        return;
+    }
+    ++record_.pcSamplePackets;
+    if (sample.asleep) {
+        ++record_.sleepSamplePackets;
+    }
+}
+
+void TraceUnit::runExceptions() {
+    const bool traced = (dwt_.ctrl() & dwt::ctrl::kExctrcena) && dwtPacketsEnabled();
+    for (const ExceptionEvent& event : exceptions_->takeEvents()) {
+        if (!traced) {
+            continue;
+        }
+        packet_.clear();
+        appendExceptionTrace(packet_, event.number, event.function);
+        if (queuePacket()) {
+            ++record_.exceptionPackets;
+        } else {
+            ++record_.dwtPacketsLost;
+        }
+    }
+}
+
+// --- stimulus writes and the FIFO ---
+
 bool TraceUnit::portEnabled(uint8_t port) const {
     return port < 32 && activity_.trcena && (tcr_ & itm::kTcrItmEna) && ((ter_ >> port) & 1u) &&
            swoLine().encoding != SwoEncoding::None;
@@ -209,31 +281,38 @@ TraceUnit::WriteResult TraceUnit::takeWrite(uint8_t port, uint8_t size, uint32_t
     if (!portEnabled(port)) {
         return WriteResult::Ignored;
     }
-    if (fifo_.size() + 1u + size > config_.itmFifoBytes) {
+    packet_.clear();
+    appendInstrumentation(packet_, port, size, value);
+    if (!queuePacket()) {
         ++record_.writesLost;
+        return WriteResult::Lost;
+    }
+    ++record_.instrumentationPackets;
+    return WriteResult::Taken;
+}
+
+bool TraceUnit::queuePacket() {
+    if (fifo_.size() + packet_.size() > config_.itmFifoBytes) {
         if (!overflowQueued_) {
             fifo_.push_back(kOverflowPacket);
             overflowQueued_ = true;
             ++record_.overflowPackets;
         }
-        return WriteResult::Lost;
+        return false;
     }
-    std::vector<uint8_t> packet;
-    appendInstrumentation(packet, port, size, value);
-    ++record_.instrumentationPackets;
     overflowQueued_ = false;
     if (tcr_ & itm::kTcrTsEna) {
         const uint64_t prescale = timestampPrescale();
         const uint64_t ticks = (cycle_ - timestampFrom_) / prescale;
         if (ticks > 0) {
             appendLocalTimestamp(
-                packet, static_cast<uint32_t>(std::min<uint64_t>(ticks, kMaxLocalTimestamp)));
+                packet_, static_cast<uint32_t>(std::min<uint64_t>(ticks, kMaxLocalTimestamp)));
             timestampFrom_ += ticks * prescale;
             ++record_.timestampPackets;
         }
     }
-    fifo_.insert(fifo_.end(), packet.begin(), packet.end());
-    return WriteResult::Taken;
+    fifo_.insert(fifo_.end(), packet_.begin(), packet_.end());
+    return true;
 }
 
 // --- SWO line ---
@@ -330,6 +409,8 @@ void TraceUnit::powerOnReset(uint64_t nowUs) {
     syncDoneAt_ = 0;
     dwt_.powerOnReset();
     syncTapsDone_ = 0;
+    pcSamplesDone_ = 0;
+    pcSampler_->restart();
     traceClockHz_ = config_.traceClockHz;
     frameCarry_ = 0;
     restartProgram();
@@ -342,6 +423,7 @@ void TraceUnit::coreResetEnded(uint64_t nowUs) {
 
 void TraceUnit::restartProgram() {
     program_->restart();
+    exceptions_->restart();
     awakeCycles_ = 0;
 }
 

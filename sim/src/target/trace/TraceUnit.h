@@ -10,7 +10,7 @@
 //
 // What the model does at one cycle, in this order: a byte whose frame ends there has left the pin,
 // and the next queued byte starts; then the firmware's writes due then; then a synchronisation
-// packet due then.
+// packet due then; then a PC sample; then the firmware's exception entries, exits and returns.
 //
 // - The firmware runs on awake core time (running and not sleeping) and writes when the ITM, the
 //   port (ITM_TER0), TRCENA and an SWO protocol the TPIU supports (TPIU_SPPR) are all enabled;
@@ -24,6 +24,15 @@
 // - With SYNCENA, a synchronisation packet goes out each time the DWT's CYCCNT tap bit
 //   (DWT_CTRL.SYNCTAP) toggles, or with ItmSyncTiming::FixedPeriod every syncPeriodCycles of
 //   running core time.
+// - The DWT's packets reach the ITM FIFO while TRCENA, ITMENA, DWTENA and an SWO protocol are on,
+//   and take their share of it like instrumentation packets: one that does not fit is lost
+//   behind an overflow packet, one that fits is followed by a local timestamp with TSENA.
+//   - PC samples (DWT_CTRL.PCSAMPLENA): when POSTCNT runs out (target/Dwt.h), so every
+//     (POSTPRESET + 1) * 64 or 1024 cycles of CYCCNT; the PC from TraceConfig::pcProfile
+//     (PcSampler.h), or the core's.
+//   - Exception trace (DWT_CTRL.EXCTRCENA): the entries, exits and returns of the exceptions
+//     of TraceConfig::exceptions (ExceptionSchedule.h), which the firmware takes on running
+//     core time whether or not they are traced.
 // - Packets the ITM makes itself (overflow, timestamp, sync) are always queued.
 // - The SWO line takes queued bytes one frame at a time at the trace clock (traceClockHz) divided
 //   by TPIU_ACPR + 1, with TPIU_ACPR and TPIU_SPPR as they were when the frame started
@@ -45,7 +54,9 @@ namespace dravik::sim {
 
 namespace trace {
 class TraceProgram;
-}
+class PcSampler;
+class ExceptionSchedule;
+}  // namespace trace
 
 // What has left the trace blocks since the unit was made.
 struct TraceRecord {
@@ -60,6 +71,11 @@ struct TraceRecord {
     // Writes not taken.
     uint64_t writesLost = 0;     // the FIFO was full
     uint64_t writesIgnored = 0;  // firmware writes while trace or their port was disabled
+    // DWT packets the ITM queued, and those that found the FIFO full.
+    uint64_t pcSamplePackets = 0;     // both forms
+    uint64_t sleepSamplePackets = 0;  // of those, the sleep form
+    uint64_t exceptionPackets = 0;
+    uint64_t dwtPacketsLost = 0;
 };
 
 class TraceUnit final : public Peripheral {
@@ -97,7 +113,7 @@ class TraceUnit final : public Peripheral {
     void setTraceClockHz(uint32_t hz, uint64_t nowUs);
     uint32_t traceClockHz() const { return traceClockHz_; }
 
-    // Where PCSR finds the PC of a running core (unset: it reads 0 while the core runs).
+    // Where PCSR, and PC samples without a profile, find the PC of a running core (unset: 0).
     void setPcSource(std::function<uint32_t()> pc) { pcSource_ = std::move(pc); }
     const Dwt& dwt() const { return dwt_; }
 
@@ -118,15 +134,22 @@ class TraceUnit final : public Peripheral {
     uint64_t nextProgramCycle() const;
     uint64_t nextSyncCycle() const;
     uint64_t nextFixedSyncCycle() const;
+    uint64_t nextPcSampleCycle() const;
+    uint64_t nextExceptionCycle() const;
     void runProgramWrite();
     void runSync();
+    void runPcSample();
+    void runExceptions();
     void startFrameIfIdle();
     void endFrame();
     uint64_t frameCoreCycles(uint64_t tracePeriods);
 
     bool portEnabled(uint8_t port) const;
+    bool dwtPacketsEnabled() const;
     bool fifoReady() const;
     WriteResult takeWrite(uint8_t port, uint8_t size, uint32_t value);
+    // Queues packet_ with its local timestamp if it fits; otherwise the overflow packet.
+    bool queuePacket();
     uint64_t timestampPrescale() const;
 
     bool readItm(uint32_t address, uint32_t& value) const;
@@ -138,6 +161,8 @@ class TraceUnit final : public Peripheral {
     TraceConfig config_;
     std::unique_ptr<trace::TraceProgram> program_;
     Dwt dwt_;
+    std::unique_ptr<trace::PcSampler> pcSampler_;
+    std::unique_ptr<trace::ExceptionSchedule> exceptions_;
     std::function<uint32_t()> pcSource_;
 
     // Registers.
@@ -153,16 +178,18 @@ class TraceUnit final : public Peripheral {
     // Time.
     uint64_t lastUs_ = 0;
     CoreActivity activity_;
-    uint64_t cycle_ = 0;         // since time 0
-    uint64_t runCycles_ = 0;     // while running, sleep included
-    uint64_t awakeCycles_ = 0;   // firmware time
-    uint64_t syncDoneAt_ = 0;    // runCycles_ of the last synchronisation point handled
-    uint64_t syncTapsDone_ = 0;  // DWT sync tap toggles handled
+    uint64_t cycle_ = 0;          // since time 0
+    uint64_t runCycles_ = 0;      // while running, sleep included
+    uint64_t awakeCycles_ = 0;    // firmware time
+    uint64_t syncDoneAt_ = 0;     // runCycles_ of the last synchronisation point handled
+    uint64_t syncTapsDone_ = 0;   // DWT sync tap toggles handled
+    uint64_t pcSamplesDone_ = 0;  // DWT PC samples handled
 
     // ITM.
     std::deque<uint8_t> fifo_;
     bool overflowQueued_ = false;  // an overflow packet stands for the lost writes since the last
     uint64_t timestampFrom_ = 0;   // cycle the next local timestamp counts from
+    std::vector<uint8_t> packet_;  // the packet being queued
 
     // SWO line.
     uint32_t traceClockHz_;

@@ -7,6 +7,7 @@
 #include <mutex>
 #include <ostream>
 
+#include "dravik/swv/CaptureObserver.h"
 #include "dravik/swv/Clock.h"
 #include "dravik/swv/Options.h"
 #include "dravik/swv/TraceInterface.h"
@@ -31,6 +32,11 @@ struct ToolEnvironment {
     // After a failed write to `out`: whether its reader went away (a closed pipe, `| head`), which
     // ends a command quietly. Null: never.
     std::function<bool()> outputGone;
+    // Columns and rows of the terminal standard output is, when it is one; null or false: 80x24.
+    std::function<bool(unsigned& columns, unsigned& rows)> terminalSize;
+    // Set while standard output shows a full-screen view that must be put away if the process
+    // ends at once (a second Ctrl-C). Null: nobody needs to know.
+    std::atomic<bool>* screenActive = nullptr;
     // Chunks of the drain queue (4 KiB each).
     size_t queueChunks = 4096;
     // NO_COLOR is set to anything but the empty string: `--color auto` colours nothing.
@@ -53,10 +59,15 @@ struct ToolEnvironment {
 };
 
 int runList(ToolEnvironment& env, const ListOptions& options);
-int runCapture(ToolEnvironment& env, const CaptureOptions& options);
+// With an observer, the stream goes to it as well (see CaptureObserver).
+int runCapture(ToolEnvironment& env, const CaptureOptions& options,
+               CaptureObserver* observer = nullptr);
 int runDecode(ToolEnvironment& env, const DecodeOptions& options);
 int runDoctor(ToolEnvironment& env, const DoctorOptions& options);
 int runMem(ToolEnvironment& env, const MemOptions& options);
 int runBlink(ToolEnvironment& env, const BlinkOptions& options);
+int runTop(ToolEnvironment& env, const TopOptions& options);
+// decode --format chrome-trace.
+int runTimeline(ToolEnvironment& env, const DecodeOptions& options);
 
 }  // namespace dravik::swv

@@ -52,6 +52,15 @@ struct OutputOptions {
     bool quiet = false;
 };
 
+// DWT trace beside the instrumentation: PC samples and exception entries and exits.
+struct DwtOptions {
+    std::optional<double> pcSamplesPerSecond;  // --pc-sampling
+    bool defaultPcSampling = false;            // without a rate: sample at the default one
+    bool exceptionTrace = false;               // --exception-trace
+
+    bool any() const { return pcSamplesPerSecond || defaultPcSampling || exceptionTrace; }
+};
+
 struct CaptureOptions {
     SelectionOptions selection;
     RateOptions rate;
@@ -60,6 +69,7 @@ struct CaptureOptions {
     std::optional<double> durationSeconds;
     bool timestamps = false;
     bool noSync = false;  // leave synchronisation packets off
+    DwtOptions dwt;
     OutputOptions output;
     std::string rawPath;
     std::string rawPlainPath;
@@ -75,6 +85,19 @@ struct DecodeOptions {
     bool realtime = false;
     bool strict = false;  // exit 1 when the trace is not healthy
     bool verbose = false;
+    bool timeline = false;   // --format chrome-trace: the exception timeline instead
+    bool pcCounter = false;  // the timeline shows the PC samples as a counter track
+};
+
+// top: the profile of a live capture (`capture`, whose display is off) or of a recording.
+struct TopOptions {
+    std::string elfPath;
+    std::string recordingPath;  // empty: live
+    CaptureOptions capture;     // live
+    uint32_t clockHz = 0;       // offline: the trace clock for timestamps; 0: the recording's
+    double intervalSeconds = 1.0;
+    bool lines = false;
+    bool json = false;
 };
 
 struct DoctorOptions {

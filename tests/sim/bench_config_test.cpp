@@ -3,6 +3,7 @@
 // described bench.
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <variant>
 #include <vector>
@@ -52,6 +53,12 @@ TEST_F(BenchConfigTest, EveryKeyReachesItsSetting) {
           "itmLock": "keyIgnored", "dwt": {"cycleCounter": false, "countsInSleep": true,
           "comparators": 2},
           "itmFifoBytes": 32, "recordPinBytes": false,
+          "pcProfile": {"ranges": [{"name": "main", "start": "0x08000100", "end": "0x08000180",
+                                    "weight": 2.5}, {"start": 0, "end": 4, "weight": 0}],
+                        "sleepShare": 0.25, "seed": 99},
+          "exceptions": [{"number": 15, "periodCycles": 16000, "durationCycles": 160,
+                          "firstCycles": 0, "priority": 7}, {"number": 300, "periodCycles": 1,
+                          "durationCycles": 1}],
           "program": {"kind": "sequence", "writesPerSecond": 5000, "port": 7, "count": 99,
                       "waitForFifoReady": true},
           "resetDurationUs": 1000,
@@ -90,6 +97,27 @@ TEST_F(BenchConfigTest, EveryKeyReachesItsSetting) {
     EXPECT_EQ(sim::ItmLockModel::KeyIgnored, t.trace.itmLock);
     EXPECT_EQ(32u, t.trace.itmFifoBytes);
     EXPECT_FALSE(t.trace.recordPinBytes);
+    ASSERT_TRUE(t.trace.pcProfile.has_value());
+    const sim::PcProfile& profile = *t.trace.pcProfile;
+    ASSERT_EQ(2u, profile.ranges.size());
+    EXPECT_EQ("main", profile.ranges[0].name);
+    EXPECT_EQ(0x08000100u, profile.ranges[0].start);
+    EXPECT_EQ(0x08000180u, profile.ranges[0].end);
+    EXPECT_EQ(2.5, profile.ranges[0].weight);
+    EXPECT_EQ("", profile.ranges[1].name);
+    EXPECT_EQ(4u, profile.ranges[1].end);
+    EXPECT_EQ(0.25, profile.sleepShare);
+    EXPECT_EQ(99u, profile.seed);
+    ASSERT_EQ(2u, t.trace.exceptions.size());
+    const sim::ExceptionSource& systick = t.trace.exceptions[0];
+    EXPECT_EQ(15, systick.number);
+    EXPECT_EQ(16000u, systick.periodCycles);
+    EXPECT_EQ(160u, systick.durationCycles);
+    EXPECT_EQ(std::optional<uint64_t>(0), systick.firstCycles);
+    EXPECT_EQ(7, systick.priority);
+    EXPECT_EQ(300, t.trace.exceptions[1].number);
+    EXPECT_FALSE(t.trace.exceptions[1].firstCycles.has_value()) << "one period";
+    EXPECT_EQ(0, t.trace.exceptions[1].priority);
     const auto* sequence = std::get_if<sim::SequenceTraceProgram>(&t.trace.program);
     ASSERT_NE(nullptr, sequence);
     EXPECT_EQ(5000u, sequence->writesPerSecond);
@@ -128,6 +156,8 @@ TEST_F(BenchConfigTest, WhatIsLeftOutTakesTheDefaults) {
     EXPECT_EQ(0u, first.target.trace.traceClockHz) << "the core clock";
     EXPECT_TRUE(first.target.trace.dwt.cycleCounter);
     EXPECT_FALSE(first.target.trace.dwt.countsInSleep);
+    EXPECT_FALSE(first.target.trace.pcProfile.has_value()) << "samples at the core's PC";
+    EXPECT_TRUE(first.target.trace.exceptions.empty());
     EXPECT_EQ("DRAVIK-BENCH-0002", bench().probe(1).config.serial) << "numbered by position";
     EXPECT_EQ(DRAVIK_PRODUCT_ID_V2, bench().probe(1).config.productId);
     EXPECT_EQ(DRAVIK_PRODUCT_ID_V2, bench().probe(1).config.infoProductId);
@@ -202,6 +232,44 @@ TEST_F(BenchConfigTest, ABadDescriptionNamesTheKeyAndChangesNothing) {
          "probes[0].target.program.writes[1].size: expected 1, 2 or 4"},
         {R"({"probes": [{"target": {"scenario": {"lockupAfterReset": true}}}]})",
          "probes[0].target.scenario.lockupAfterReset: expected a string"},
+        {R"({"probes": [{"target": {"pcProfile": {"ranges": {}}}}]})",
+         "probes[0].target.pcProfile.ranges: expected an array"},
+        {R"({"probes": [{"target": {"pcProfile": {"ranges": [{"start": 0, "end": 2,
+              "weight": 1}, {"start": 8, "end": 8, "weight": 1}]}}}]})",
+         "probes[0].target.pcProfile.ranges[1].end: must lie above start"},
+        {R"({"probes": [{"target": {"pcProfile": {"ranges": [{"start": 0, "end": 2,
+              "weight": -1}]}}}]})",
+         "probes[0].target.pcProfile.ranges[0].weight: expected a number of 0 or more"},
+        {R"({"probes": [{"target": {"pcProfile": {"ranges": [{"start": 0, "end": 2,
+              "weight": "1"}]}}}]})",
+         "probes[0].target.pcProfile.ranges[0].weight: expected a number of 0 or more"},
+        {R"({"probes": [{"target": {"pcProfile": {"ranges": [{"start": 0, "end": 2,
+              "weight": 1, "function": "main"}]}}}]})",
+         "probes[0].target.pcProfile.ranges[0].function: unknown key"},
+        {R"({"probes": [{"target": {"pcProfile": {"sleepShare": 1.5}}}]})",
+         "probes[0].target.pcProfile.sleepShare: expected a number from 0 to 1"},
+        {R"({"probes": [{"target": {"pcProfile": {"ranges": [{"start": 0, "end": 2}]}}}]})",
+         "probes[0].target.pcProfile.ranges[0].weight: missing"},
+        {R"({"probes": [{"target": {"pcProfile": {"ranges": [{"start": 0, "end": 2,
+              "weight": 0}]}}}]})",
+         "probes[0].target.pcProfile.ranges: no range has a weight, yet a sleep share below 1 "
+         "leaves awake samples to place"},
+        {R"({"probes": [{"target": {"exceptions": [{"number": 1, "periodCycles": 9,
+              "durationCycles": 1}]}}]})",
+         "probes[0].target.exceptions[0].number: expected an integer from 2 to 511" + range},
+        {R"({"probes": [{"target": {"exceptions": [{"number": 16, "durationCycles": 1}]}}]})",
+         "probes[0].target.exceptions[0].periodCycles: missing"},
+        {R"({"probes": [{"target": {"exceptions": [{"number": 16, "periodCycles": 9,
+              "durationCycles": 0}]}}]})",
+         "probes[0].target.exceptions[0].durationCycles: expected an integer from 1 to "
+         "281474976710655" +
+             range},
+        {R"({"probes": [{"target": {"exceptions": [{"number": 16, "periodCycles": 9,
+              "durationCycles": 1}, {"number": 16, "periodCycles": 5, "durationCycles": 1}]}}]})",
+         "probes[0].target.exceptions[1].number: exception 16 is given twice"},
+        {R"({"probes": [{"target": {"exceptions": [{"number": 16, "periodCycles": 9,
+              "durationCycles": 1, "priority": 256}]}}]})",
+         "probes[0].target.exceptions[0].priority: expected an integer from 0 to 255" + range},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.text);

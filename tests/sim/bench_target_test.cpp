@@ -2,7 +2,6 @@
 // commands that the system would not send: no model, lacking firmware, malformed records.
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <initializer_list>
 
 #include "TargetFixture.h"
@@ -10,23 +9,7 @@
 namespace dravik::test {
 namespace {
 
-class BenchTargetTest : public TargetTest {
-  protected:
-    // A record the system's operations would never build, sent through its transport.
-    static int Send(DbgDev& dev, std::initializer_list<uint8_t> cdb, uint8_t direction,
-                    uint8_t* data, uint32_t length, bool statusWord) {
-        TDeviceRequest record;
-        std::memset(&record, 0, sizeof record);
-        record.cdbLength = 10;
-        std::copy(cdb.begin(), cdb.end(), record.cdb);
-        record.direction = direction;
-        record.buffer = data;
-        record.bufferLength = length;
-        record.senseLength = 14;
-        return dev.SendRequestAndAnalyzeStatus(
-            &record, statusWord ? reinterpret_cast<const unsigned short*>(data) : nullptr);
-    }
-};
+using BenchTargetTest = TargetTest;
 
 TEST_F(BenchTargetTest, EachProbeOwnsItsModelWhenATargetIsAttached) {
     sim::ProbeConfig config = DebugProbe();
@@ -84,11 +67,11 @@ TEST_F(BenchTargetTest, ProbeWithARejectedTargetReportsNoTarget) {
 TEST_F(BenchTargetTest, FirmwareWithoutACommandLeavesTheDataSentAlone) {
     DbgDev& dev = Connect(DebugProbe(2, 14));  // no 16-bit memory, no FPU registers
     uint8_t data[2] = {0x12, 0x34};
-    EXPECT_EQ(0, Send(dev, {0xF2, 0x48, 0x00, 0x00, 0x00, 0x20, 0x02}, 0, data, 2, false));
+    EXPECT_EQ(0, SendRaw(dev, {0xF2, 0x48, 0x00, 0x00, 0x00, 0x20, 0x02}, 0, data, 2, false));
     EXPECT_EQ(0x12, data[0]);
     EXPECT_EQ(0x34, data[1]);
     uint8_t answer[8] = {};
-    EXPECT_EQ(DBGDEV_PROBE_ERROR, Send(dev, {0xF2, 0x3D}, 1, answer, 8, true));
+    EXPECT_EQ(DBGDEV_PROBE_ERROR, SendRaw(dev, {0xF2, 0x3D}, 1, answer, 8, true));
     EXPECT_TRUE(log_.last().rfind("Error (0x82) after target cmd F2 3D", 0) == 0) << log_.last();
 }
 
@@ -96,7 +79,7 @@ TEST_F(BenchTargetTest, DataPhaseShorterThanTheSizeFieldFailsTheTransport) {
     DbgDev& dev = Connect();
     uint8_t buffer[4] = {};
     EXPECT_EQ(DBGDEV_EXCHANGE_FAILURE,
-              Send(dev, {0xF2, 0x07, 0x00, 0x00, 0x00, 0x20, 0x08}, 1, buffer, 4, false));
+              SendRaw(dev, {0xF2, 0x07, 0x00, 0x00, 0x00, 0x20, 0x08}, 1, buffer, 4, false));
     EXPECT_EQ(sim::drv::kBadRecord, bench().log().back().result);
 }
 
