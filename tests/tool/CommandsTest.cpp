@@ -659,6 +659,7 @@ TEST_F(CommandsTest, BadArgumentsTouchNothing) {
          "host"},
         {"decode", "x.rec", "--port", "0=%s"},
         {"decode", "x.rec", "--format", "csv", "--events"},
+        {"decode", "x.rec", "--format", "chrome-trace", "--time", "target"},
         {"capture", "--bogus"},
         {"decode"},
         {"decode", "x.rec", "--clock", "fast"},

@@ -574,7 +574,8 @@ int runTool(ToolEnvironment& env, int argc, const char* const* argv) {
         options.timeline = raw.output.format == "chrome-trace";
         if (options.timeline) {
             raw.output.format = "text";
-            for (const char* option : {"--port-file", "--realtime", "--strict", "--quiet"}) {
+            for (const char* option : {"--port-file", "--realtime", "--strict", "--quiet", "--time",
+                                       "--time-format", "--events"}) {
                 if (decode->get_option(option)->count() != 0) {
                     check.fail(std::string(option) + " does not go with --format chrome-trace");
                 }
