@@ -16,6 +16,8 @@ namespace dravik::swv {
 
 namespace {
 
+constexpr uint64_t kReplayStepUs = 100000;
+
 std::string describeHeader(const RecordingHeader& header) {
     char serial[kSerialFieldSize + 1] = {};
     std::memcpy(serial, header.serial, kSerialFieldSize);
@@ -116,15 +118,18 @@ int runDecode(ToolEnvironment& env, const DecodeOptions& options) {
             record.timeKnown ? std::optional<uint64_t>(record.timeUs) : std::nullopt;
         if (options.realtime && record.timeKnown) {
             // Waits for the record's time, showing on the way what waited long enough.
+            // Slept in short steps, so that Ctrl-C need not wait for a record far ahead.
             const uint64_t due = startUs + record.timeUs;
-            for (uint64_t now = env.clock.nowUs(); due > now; now = env.clock.nowUs()) {
+            for (uint64_t now = env.clock.nowUs(); due > now && !env.stopRequested();
+                 now = env.clock.nowUs()) {
                 pipeline.tick(now - startUs);
                 if (!pipeline.flush()) {
                     return outputFailed(env, pipeline);
                 }
                 const std::optional<uint64_t> next = pipeline.nextDueUs();
-                const uint64_t until =
+                uint64_t until =
                     next && startUs + *next > now ? std::min(due, startUs + *next) : due;
+                until = std::min(until, now + kReplayStepUs);
                 env.clock.sleepUs(until - now);
             }
         }
@@ -146,6 +151,13 @@ int runDecode(ToolEnvironment& env, const DecodeOptions& options) {
         }
         if (pipeline.takeHealthAlarm()) {
             warned = true;
+            // A row left open on the same terminal is ended first.
+            if (env.outIsTerminal && pipeline.mainRowOpen()) {
+                pipeline.closeMainRow();
+                if (!pipeline.flush()) {
+                    return outputFailed(env, pipeline);
+                }
+            }
             env.message(healthWarning(pipeline.health().verdict(), advice));
         }
     }
