@@ -63,9 +63,17 @@ TEST(ParsePortOption, NumberEqualsFormat) {
     EXPECT_FALSE(parsePortOption("256=hex", route, error));
     EXPECT_EQ(error, "stimulus port: '256' is too large (at most 255)");
     EXPECT_FALSE(parsePortOption("0=bin", route, error));
-    EXPECT_EQ(error, "'bin' is not a port format (hex, dec, text or auto)");
+    EXPECT_EQ(error,
+              "'bin' is not a port format (auto, text, hex, dec, signed, float, or a pattern "
+              "such as 'temp=%d')");
     EXPECT_FALSE(parsePortOption("0", route, error));
-    EXPECT_EQ(error, "'0' is not of the form PORT=hex|dec|text|auto");
+    EXPECT_EQ(error, "'0' is not of the form PORT=FORMAT");
+    // A '%' makes it a pattern; the first '=' ends the port.
+    ASSERT_TRUE(parsePortOption("3=temp=%d", route, error)) << error;
+    EXPECT_EQ(route.format, PortFormat::Pattern);
+    EXPECT_EQ(route.pattern.text(), "temp=%d");
+    EXPECT_FALSE(parsePortOption("3=%s", route, error));
+    EXPECT_EQ(error, "'%s': %s is not a number conversion (d i u o x X f e g a)");
     EXPECT_FALSE(parsePortOption("=hex", route, error));
     EXPECT_FALSE(parsePortOption("0=", route, error));
 }

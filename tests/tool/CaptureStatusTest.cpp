@@ -20,17 +20,20 @@ StatusSnapshot sample() {
     return status;
 }
 
-TEST(CaptureStatus, StatusLineKeepsTheLossesApart) {
+TEST(CaptureStatus, StatusLineKeepsTheLossesApartAndFirst) {
     EXPECT_EQ(formatStatusLine(sample()),
-              "12.3 s  200.0 kB/s  2468000 B  packets 123456  ports 0:1000 1:234  |  overflows 1, "
-              "decode errors 2 B, host drops 3, read failures 4, queue drops 5 B");
+              "12.3 s  200.0 kB/s  2.5 MB  123456 packets  overflows 1, decode errors 2 B, host "
+              "drops 3, read failures 4, queue drops 5 B  |  ports 0:1000 1:234");
+    StatusSnapshot some = sample();
+    some.overflows = some.hostDrops = some.readFailures = 0;
+    EXPECT_EQ(formatStatusLine(some),
+              "12.3 s  200.0 kB/s  2.5 MB  123456 packets  decode errors 2 B, queue drops 5 B  |  "
+              "ports 0:1000 1:234");
 }
 
-TEST(CaptureStatus, StatusLineWithoutPorts) {
+TEST(CaptureStatus, StatusLineWithoutPortsOrLosses) {
     StatusSnapshot status;
-    EXPECT_EQ(formatStatusLine(status),
-              "0.0 s  0 B/s  0 B  packets 0  |  overflows 0, decode errors 0 B, host drops 0, "
-              "read failures 0, queue drops 0 B");
+    EXPECT_EQ(formatStatusLine(status), "0.0 s  0 B/s  0 B  0 packets  no losses");
 }
 
 TEST(CaptureStatus, SummaryListsEachPort) {
@@ -50,7 +53,7 @@ TEST(CaptureStatus, UnexpectedPortsAreOneLineHoweverManyThereAre) {
                   .find("  port 1: 234 packets\n  unexpected ports: 2 packets on port 224, not "
                         "enabled\n  losses: "),
               std::string::npos);
-    EXPECT_NE(formatStatusLine(status).find("ports 0:1000 1:234  unexpected 2  |  "),
+    EXPECT_NE(formatStatusLine(status).find("  |  ports 0:1000 1:234  unexpected 2"),
               std::string::npos);
     status.unexpectedPorts.clear();
     for (unsigned port = 32; port < 256; ++port) {
@@ -107,6 +110,7 @@ TEST(CaptureStatus, ByteRateUnits) {
     EXPECT_EQ(formatByteRate(1000), "1.0 kB/s");
     EXPECT_EQ(formatByteRate(200000), "200.0 kB/s");
     EXPECT_EQ(formatByteRate(7200000), "7.2 MB/s");
+    EXPECT_EQ(formatByteCount(2468000), "2.5 MB");
 }
 
 TEST(RateMeter, FollowsASteadyRateAndAChangeOfIt) {

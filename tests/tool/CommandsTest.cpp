@@ -1,6 +1,8 @@
 // The subcommands run in-process through the command line, against a scripted library.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <functional>
 #include <sstream>
 
@@ -8,6 +10,8 @@
 #include "ToolTestSupport.h"
 #include "dravik/clock/TargetRegisters.h"
 #include "dravik/swv/RecordingReader.h"
+#include "dravik/swv/RecordingWriter.h"
+#include "dravik/swv/StatusLine.h"
 #include "dravik/swv/Tool.h"
 #include "dravik/swv/TraceRegisterMap.h"
 
@@ -33,12 +37,16 @@ class CommandsTest : public testing::Test {
     int run(std::vector<std::string> args) {
         out.str("");
         err.str("");
-        ToolEnvironment env(api, out, err, clock);
+        ToolEnvironment env(api, mainOut != nullptr ? *mainOut : out, err, clock);
         env.queueChunks = queueChunks;
         env.stopRequests = &stopRequests;
         env.errIsTerminal = errIsTerminal;
         env.outIsTerminal = outIsTerminal;
         env.outputGone = outputGone;
+        env.noColorSet = noColorSet;
+        if (columns != 0) {
+            env.terminalColumns = [this] { return columns; };
+        }
         return test::runToolWith(env, std::move(args));
     }
 
@@ -70,6 +78,9 @@ class CommandsTest : public testing::Test {
     size_t queueChunks = 64;
     bool errIsTerminal = false;
     bool outIsTerminal = false;
+    bool noColorSet = false;
+    unsigned columns = 0;             // of the terminal; 0: not known
+    std::ostream* mainOut = nullptr;  // instead of `out`
     std::function<bool()> outputGone;
     TempDir dir;
 };
@@ -433,7 +444,7 @@ TEST_F(CommandsTest, CaptureWithTimestampsSetsTsenaAndTimesTheRecords) {
     EXPECT_EQ(api.countCalls("WriteDebugRegister(0xE0000E80, 0x00000007)"), 1u);
     // Two ticks of the 72 MHz clock.
     EXPECT_NE(out.str().find("{\"kind\":\"instrumentation\",\"port\":0,\"size\":1,\"value\":97,"
-                             "\"ticks\":2,\"time\":0.000000028,\"host_time\":"),
+                             "\"text\":\"a\",\"ticks\":2,\"time\":0.000000028,\"host_time\":"),
               std::string::npos)
         << out.str();
 }
@@ -660,24 +671,56 @@ TEST_F(CommandsTest, AnyOtherFailedWriteEndsTheCaptureWithAnError) {
         << err.str();
 }
 
-TEST_F(CommandsTest, OnATerminalTheStatusIsLiveAndMakesRoomForOutput) {
+TEST_F(CommandsTest, OnATerminalTheStatusIsOneFittedRowDrawnOnlyWhenItChanges) {
     errIsTerminal = true;
     outIsTerminal = true;
-    api.polls = {SwvPoll{0, benchTrace(1, 1)}};
+    noColorSet = true;
+    columns = 40;
+    const Bytes trace = benchTrace(1, 100);
+    for (size_t at = 0; at < trace.size(); at += 100) {
+        api.polls.emplace_back(
+            0, Bytes(trace.begin() + static_cast<long>(at),
+                     trace.begin() + static_cast<long>(std::min(at + 100, trace.size()))));
+    }
+    const uint64_t startUs = clock.nowUs();
     ASSERT_EQ(run(benchCapture({"--ports", "3"})), 0);
+    const uint64_t elapsedUs = clock.nowUs() - startUs;
     const std::string text = err.str();
-    // Drawn in place, taken away at the end, then the summary.
+    // Between the rate line and the summary: draws and erasures in place, no line end.
     const size_t first = text.find('\n') + 1;
-    EXPECT_EQ(text.find("\r\033[K", first), first) << text;
-    EXPECT_NE(text.find(" s  ", first), std::string::npos) << text;
-    EXPECT_NE(text.find("  |  overflows 0, decode errors 0 B, host drops 0, read failures 0, "
-                        "queue drops 0 B\r\033[K"),
-              std::string::npos)
-        << text;
     const size_t summary = text.find("captured ");
-    ASSERT_NE(summary, std::string::npos);
+    ASSERT_NE(summary, std::string::npos) << text;
+    const std::string live = text.substr(first, summary - first);
+    EXPECT_EQ(live.find('\n'), std::string::npos) << live;
+    std::vector<std::string> pieces;
+    for (size_t at = 0; at <= live.size();) {
+        const size_t next = live.find("\r\033[K", at);
+        pieces.push_back(
+            live.substr(at, next == std::string::npos ? std::string::npos : next - at));
+        at = next == std::string::npos ? live.size() + 1 : next + 4;
+    }
+    ASSERT_EQ(pieces.front(), "");
+    size_t draws = 0;
+    for (size_t i = 1; i < pieces.size(); ++i) {
+        if (pieces[i].empty()) {
+            continue;  // taken away
+        }
+        ++draws;
+        EXPECT_LE(pieces[i].size(), 39u) << pieces[i];
+        // Drawn again only when the text changed, or after it was taken away.
+        EXPECT_NE(pieces[i], pieces[i - 1]) << i;
+    }
+    EXPECT_GE(draws, 1u);
+    EXPECT_LE(draws, elapsedUs / StatusLine::kFramePeriodUs + 1) << live;
+    // Taken away before the summary.
     EXPECT_EQ(text.rfind("\r\033[K", summary), summary - 4) << text;
-    EXPECT_EQ(out.str(), "[0] line 1\n[1] 0x00000001\n");
+    std::string lines;
+    for (unsigned n = 1; n <= 100; ++n) {
+        char row[48];
+        std::snprintf(row, sizeof row, "[0] line %u\n[1] 0x%08x\n", n, n);
+        lines += row;
+    }
+    EXPECT_EQ(out.str(), lines);
 }
 
 TEST_F(CommandsTest, OffATerminalOnlyTheSummary) {
@@ -718,6 +761,19 @@ TEST_F(CommandsTest, BadArgumentsTouchNothing) {
         {"capture", "--clock", "72000000", "--prescaler", "36", "--duration", "-1"},
         {"capture", "--clock", "72000000", "--prescaler", "36", "--format", "xml"},
         {"capture", "--clock", "72000000", "--prescaler", "36", "--raw", "a", "--raw-plain", "a"},
+        {"capture", "--clock", "72000000", "--prescaler", "36", "--port", "1=n=%n"},
+        {"capture", "--clock", "72000000", "--prescaler", "36", "--port", "1=%d%d"},
+        {"capture", "--clock", "72000000", "--prescaler", "36", "--time", "later"},
+        {"capture", "--clock", "72000000", "--prescaler", "36", "--time-format", "delta"},
+        {"capture", "--clock", "72000000", "--prescaler", "36", "--time", "host", "--time-format",
+         "daily"},
+        {"capture", "--clock", "72000000", "--prescaler", "36", "--events=all-of-them"},
+        {"capture", "--clock", "72000000", "--prescaler", "36", "--color", "sometimes"},
+        {"capture", "--clock", "72000000", "--prescaler", "36", "--format", "jsonl", "--time",
+         "host"},
+        {"decode", "x.rec", "--port", "0=%s"},
+        {"decode", "x.rec", "--format", "csv", "--events"},
+        {"decode", "x.rec", "--format", "chrome-trace", "--time", "target"},
         {"capture", "--bogus"},
         {"decode"},
         {"decode", "x.rec", "--clock", "fast"},
@@ -792,15 +848,46 @@ TEST_F(CommandsTest, DecodeFormatsAPlainDump) {
     test::writeBytes(path, stream.bytes());
     ASSERT_EQ(run({"decode", path, "--format", "csv"}), 0) << err.str();
     EXPECT_EQ(out.str(),
-              "kind,port,size,value,ticks,time,host_time\n"
-              "instrumentation,1,2,4660,,,\n"
-              "overflow,,0,0,,,\n");
+              "kind,port,size,value,text,ticks,time,host_time,detail\n"
+              "header,,,1,,,,,\n"
+              "instrumentation,1,2,4660,,,,,\n"
+              "overflow,,0,0,,,,,\n");
     EXPECT_EQ(err.str(),
               "decoded 4 bytes, 2 packets\n"
               "  port 1: 1 packets\n"
               "  losses: overflows 1, decode errors 0 B, host drops 0, read failures 0, queue "
               "drops 0 B\n"
               "  health: too little trace to judge (4 bytes)\n");
+}
+
+TEST_F(CommandsTest, DecodeShowsTimesEventsAndPatternsAsAsked) {
+    const std::string path = dir.path("events.bin");
+    ItmStream stream;
+    stream
+        .exception(15, 1)  // SysTick entered
+        .localTimestamp(1000)
+        .text(0, "go!\n")  // one word
+        .localTimestamp(500)
+        .write(1, 4, 0x41AC0000)  // 21.5f
+        .localTimestamp(250);
+    test::writeBytes(path, stream.bytes());
+    const std::vector<std::string> args = {"decode",   path,       "--plain", "--clock",
+                                           "1000000",  "--time",   "target",  "--time-format",
+                                           "absolute", "--events", "--port",  "0=text",
+                                           "--port",   "1=v=%.1f", "--color"};
+    std::vector<std::string> plain = args;
+    plain.push_back("never");
+    ASSERT_EQ(run(plain), 0) << err.str();
+    EXPECT_EQ(out.str(),
+              "[t 0.001000] [exception] entered SysTick\n"
+              "[t 0.001500] [0] go!\n"
+              "[t 0.001750] [1] v=21.5\n");
+    std::vector<std::string> colored = args;
+    colored.push_back("always");
+    ASSERT_EQ(run(colored), 0) << err.str();
+    EXPECT_NE(out.str().find("\033[2m[t 0.001500] \033[0m\033[36m[0]\033[0m go!\n"),
+              std::string::npos)
+        << out.str();
 }
 
 TEST_F(CommandsTest, DecodeShowsPacketsOnEveryPageOfPorts) {
@@ -820,16 +907,19 @@ TEST_F(CommandsTest, DecodeShowsPacketsOnEveryPageOfPorts) {
     } cases[] = {
         {"text", "[224] B\n[0] A\n"},
         {"jsonl",
-         "{\"kind\":\"instrumentation\",\"port\":0,\"size\":1,\"value\":65}\n"
-         "{\"kind\":\"stimulus page\",\"size\":0,\"value\":7}\n"
-         "{\"kind\":\"instrumentation\",\"port\":224,\"size\":1,\"value\":66}\n"
-         "{\"kind\":\"instrumentation\",\"port\":224,\"size\":1,\"value\":10}\n"},
+         "{\"kind\":\"header\",\"version\":1}\n"
+         "{\"kind\":\"instrumentation\",\"port\":0,\"size\":1,\"value\":65,\"text\":\"A\"}\n"
+         "{\"kind\":\"stimulus_page\",\"size\":0,\"value\":7}\n"
+         "{\"kind\":\"instrumentation\",\"port\":224,\"size\":1,\"value\":66,\"text\":\"B\"}\n"
+         "{\"kind\":\"instrumentation\",\"port\":224,\"size\":1,\"value\":10,"
+         "\"text\":\"\\u000a\"}\n"},
         {"csv",
-         "kind,port,size,value,ticks,time,host_time\n"
-         "instrumentation,0,1,65,,,\n"
-         "stimulus page,,0,7,,,\n"
-         "instrumentation,224,1,66,,,\n"
-         "instrumentation,224,1,10,,,\n"},
+         "kind,port,size,value,text,ticks,time,host_time,detail\n"
+         "header,,,1,,,,,\n"
+         "instrumentation,0,1,65,\"A\",,,,\n"
+         "stimulus_page,,0,7,,,,,\n"
+         "instrumentation,224,1,66,\"B\",,,,\n"
+         "instrumentation,224,1,10,\"\\x0a\",,,,\n"},
     };
     for (const auto& c : cases) {
         ASSERT_EQ(run({"decode", path, "--plain", "--format", c.format}), 0) << err.str();
@@ -865,6 +955,63 @@ TEST_F(CommandsTest, DecodeReplaysInRealTime) {
     ASSERT_EQ(run({"decode", recording, "--realtime", "-q"}), 0);
     // The fake clock moves only by the replay's sleeps: up to the last record's time.
     EXPECT_GT(clock.nowUs(), before);
+}
+
+// Notes when each piece of output was written, on the test's clock.
+class TimedWrites : public std::streambuf {
+  public:
+    explicit TimedWrites(FakeClock& clock) : clock_(clock) {}
+    std::vector<std::pair<uint64_t, std::string>> writes;
+
+  protected:
+    std::streamsize xsputn(const char* text, std::streamsize size) override {
+        writes.emplace_back(clock_.nowUs(), std::string(text, static_cast<size_t>(size)));
+        return size;
+    }
+    int overflow(int c) override {
+        writes.emplace_back(clock_.nowUs(), std::string(1, static_cast<char>(c)));
+        return c;
+    }
+
+  private:
+    FakeClock& clock_;
+};
+
+TEST_F(CommandsTest, AReplayOnATerminalShowsEachPieceOfALineOnceItHasWaitedTheHold) {
+    // The target wrote "a" at 0 s, "b" at 0.5 s and the line end at 1.5 s.
+    const std::string recording = dir.path("pieces.rec");
+    std::string error;
+    std::unique_ptr<RecordingWriter> writer =
+        RecordingWriter::create(recording, RecordingWriter::Kind::Recording, error);
+    ASSERT_NE(writer, nullptr) << error;
+    RecordingSettings settings;
+    settings.traceClockHz = 72000000;
+    settings.prescaler = 36;
+    ASSERT_TRUE(writer->writeHeader(makeRecordingHeader(settings)));
+    for (const auto& [timeUs, byte] :
+         {std::pair<uint64_t, uint8_t>{0, 'a'}, {500000, 'b'}, {1500000, '\n'}}) {
+        const Bytes write = ItmStream().write(0, 1, byte).bytes();
+        ASSERT_TRUE(writer->writeData(timeUs, write.data(), write.size()));
+    }
+    ASSERT_TRUE(writer->writeEnd(1500000));
+    ASSERT_TRUE(writer->close());
+
+    TimedWrites screen(clock);
+    std::ostream terminal(&screen);
+    mainOut = &terminal;
+    outIsTerminal = true;
+    const uint64_t startUs = clock.nowUs();
+    ASSERT_EQ(run({"decode", recording, "--realtime", "--time", "host", "--port", "0=text",
+                   "--color", "never"}),
+              0)
+        << err.str();
+    const uint64_t hold = TracePipeline::kPartialLineHoldUs;
+    // The row carries the time its first character arrived, however long it waited.
+    const std::vector<std::pair<uint64_t, std::string>> expected = {
+        {startUs + hold, "[h 0.000000] a"},
+        {startUs + 500000 + hold, "b"},
+        {startUs + 1500000, "\n"}};
+    EXPECT_EQ(screen.writes, expected);
 }
 
 // --- doctor ---

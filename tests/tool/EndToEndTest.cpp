@@ -12,7 +12,11 @@
 
 #include <chrono>
 #include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <regex>
+#include <sstream>
 #include <thread>
 
 #include "ToolProcess.h"
@@ -132,7 +136,7 @@ TEST(EndToEnd, TimestampsGiveEachRecordItsTargetTime) {
     const ProcessResult result = runToolProcess(onBench(
         capture({"--duration", "0.5", "--ports", "0x1", "--timestamps", "--format", "jsonl"})));
     ASSERT_EQ(result.exitStatus, 0) << result.err;
-    EXPECT_NE(result.out.find("\"kind\":\"local timestamp"), std::string::npos)
+    EXPECT_NE(result.out.find("\"kind\":\"local_timestamp\""), std::string::npos)
         << result.out.substr(0, 400);
     EXPECT_NE(result.out.find("\"time\":"), std::string::npos);
 }
@@ -269,6 +273,107 @@ TEST(EndToEnd, MemAndBlink) {
     EXPECT_NE(result.out.find("\n20000010  "), std::string::npos) << result.out;
     result = runToolProcess({{"blink"}, ""});
     EXPECT_EQ(result.exitStatus, 0) << result.err;
+}
+
+// --- a real terminal ---
+
+// A tmux server of the test's own, on a socket in a scratch directory.
+class Tmux {
+  public:
+    explicit Tmux(const TempDir& dir)
+        : socket_(dir.path("tmux.sock")), conf_(dir.path("tmux.conf")) {
+        // The whole run stays in the history, and the pane outlives the tool.
+        const std::string conf = "set -g history-limit 100000\nset -g remain-on-exit on\n";
+        writeBytes(conf_, Bytes(conf.begin(), conf.end()));
+    }
+    ~Tmux() { run("kill-server"); }
+
+    static bool available() { return std::system("tmux -V >/dev/null 2>&1") == 0; }
+
+    // Runs a tmux command; its standard output.
+    std::string run(const std::string& command) const {
+        const std::string line =
+            "env -u TMUX tmux -S '" + socket_ + "' -f '" + conf_ + "' " + command + " 2>/dev/null";
+        std::string out;
+        if (FILE* pipe = ::popen(line.c_str(), "r")) {
+            char buffer[4096];
+            for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) {
+                out.append(buffer, n);
+            }
+            ::pclose(pipe);
+        }
+        return out;
+    }
+    // The pane's rows, wrapped rows joined: a row wider than the window shows as one.
+    std::vector<std::string> rows(bool history) const {
+        std::istringstream text(
+            run(std::string("capture-pane -p -J -t swv") + (history ? " -S - -E -" : "")));
+        std::vector<std::string> rows;
+        for (std::string row; std::getline(text, row);) {
+            rows.push_back(row);
+        }
+        return rows;
+    }
+    bool paneDead() const { return run("display-message -p -t swv '#{pane_dead}'") == "1\n"; }
+
+  private:
+    std::string socket_;
+    std::string conf_;
+};
+
+// The status rows among `rows`; each must fit the 80 columns of the window.
+size_t statusRows(const std::vector<std::string>& rows) {
+    static const std::regex status(R"(^\d+\.\d s  .* packets  )");
+    size_t count = 0;
+    for (const std::string& row : rows) {
+        if (std::regex_search(row, status)) {
+            ++count;
+            EXPECT_LT(row.size(), 80u) << row;
+        }
+    }
+    return count;
+}
+
+TEST(EndToEnd, InAnEightyColumnTerminalTheStatusIsOneRowAndLeavesNoneBehind) {
+    SKIP_WITHOUT_TRACE();
+    if (!Tmux::available()) {
+        GTEST_SKIP() << "tmux is not installed (scripts/setup installs it)";
+    }
+    TempDir dir;
+    const std::string config = dir.path("bench.json");
+    writeBytes(config, Bytes(kManualBench, kManualBench + std::strlen(kManualBench)));
+    Tmux tmux(dir);
+    std::string command =
+        "exec env -u LD_PRELOAD DRAVIK_BENCH_CONFIG='" + config + "' " + DRAVIK_SWV_BINARY;
+    for (const std::string& arg : capture({"--duration", "2", "--ports", "0x3"})) {
+        command += " " + arg;
+    }
+    tmux.run("new-session -d -x 80 -y 24 -s swv \"" + command + "\"");
+    // Wait for the tool to end (a bounded wait on the host program), looking at the screen on
+    // the way: at any moment at most one status row, and it fits the window.
+    bool ended = false;
+    size_t seen = 0;
+    for (int i = 0; i < 1200 && !ended; ++i) {
+        ended = tmux.paneDead();
+        const size_t rows = statusRows(tmux.rows(false));
+        EXPECT_LE(rows, 1u) << i;
+        seen += rows;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    ASSERT_TRUE(ended) << "the capture did not end within a minute";
+    EXPECT_GT(seen, 0u) << "no status row was ever seen";
+    const std::vector<std::string> history = tmux.rows(true);
+    std::string all;
+    for (const std::string& row : history) {
+        all += row + "\n";
+    }
+    // Taken away before the summary, it left no row behind.
+    EXPECT_EQ(statusRows(history), 0u) << all;
+    EXPECT_NE(all.find("[0] line 1\n[1] 0x00000001\n[0] line 2\n"), std::string::npos) << all;
+    EXPECT_NE(all.find("  losses: overflows 0, decode errors 0 B, host drops 0, read failures 0, "
+                       "queue drops 0 B\n"),
+              std::string::npos)
+        << all;
 }
 
 }  // namespace

@@ -83,6 +83,10 @@ ItmStream& ItmStream::exception(unsigned number, unsigned function) {
                 static_cast<uint8_t>(((number >> 8) & 1) | (function << 4))});
 }
 
+ItmStream& ItmStream::counterWrap(uint8_t counters) {
+    return raw({0x05, counters});
+}
+
 ItmStream& ItmStream::overflow() {
     bytes_.push_back(0x70);
     return *this;

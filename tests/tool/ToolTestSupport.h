@@ -39,6 +39,8 @@ class ItmStream {
     ItmStream& pcSample(uint32_t pc);
     ItmStream& sleepSample();
     ItmStream& exception(unsigned number, unsigned function);
+    // An event counter packet: the counters that wrapped (EventCounterBit).
+    ItmStream& counterWrap(uint8_t counters);
     ItmStream& overflow();
     ItmStream& sync();
     ItmStream& raw(const Bytes& bytes);

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <ctime>
 #include <sstream>
 
 #include "ToolTestSupport.h"
@@ -92,21 +94,26 @@ TEST(TracePipeline, RecordFormatsListEveryPacketOfTheShownPorts) {
     ItmStream stream;
     stream.write(0, 1, 'x').write(1, 2, 0x1234).overflow();
     EXPECT_EQ(run(config, stream.bytes()),
-              "kind,port,size,value,ticks,time,host_time\n"
-              "instrumentation,1,2,4660,,,0.001000\n"
-              "overflow,,0,0,,,0.001000\n");
+              "kind,port,size,value,text,ticks,time,host_time,detail\n"
+              "header,,,1,,,,,\n"
+              "instrumentation,1,2,4660,,,,0.001000,\n"
+              "overflow,,0,0,,,,0.001000,\n");
 }
 
-TEST(TracePipeline, RecordsCarryTargetTimeFromTheTimestamps) {
+TEST(TracePipeline, RecordsCarryTargetTimeAndTheTextOfTextPorts) {
     PipelineConfig config;
     config.format = OutputFormat::Jsonl;
-    config.timestampHz = 1000000;
+    config.clocks.timestampHz = 1000000;
     ItmStream stream;
-    stream.write(0, 1, 'a').timestamp(5);
+    // Port 0 is shown in auto: its text write carries the characters, its number does not.
+    stream.write(0, 1, 'a').timestamp(5).write(0, 1, 0x02);
     EXPECT_EQ(run(config, stream.bytes()),
-              "{\"kind\":\"instrumentation\",\"port\":0,\"size\":1,\"value\":97,\"ticks\":5,"
-              "\"time\":0.000005000,\"host_time\":0.001000}\n"
-              "{\"kind\":\"local timestamp 2\",\"size\":0,\"value\":5,\"ticks\":5,"
+              "{\"kind\":\"header\",\"version\":1,\"timestamp_hz\":1000000}\n"
+              "{\"kind\":\"instrumentation\",\"port\":0,\"size\":1,\"value\":97,\"text\":\"a\","
+              "\"ticks\":5,\"time\":0.000005000,\"host_time\":0.001000}\n"
+              "{\"kind\":\"local_timestamp\",\"size\":0,\"value\":5,\"relation\":"
+              "\"synchronous\",\"ticks\":5,\"time\":0.000005000,\"host_time\":0.001000}\n"
+              "{\"kind\":\"instrumentation\",\"port\":0,\"size\":1,\"value\":2,\"ticks\":5,"
               "\"time\":0.000005000,\"host_time\":0.001000}\n");
 }
 
@@ -182,7 +189,8 @@ TEST(TracePipeline, AGapInRecordFormatsIsARecord) {
     pipeline.gap(GapCause::ReadFailure, 0, 2500000);
     ASSERT_TRUE(pipeline.flush());
     EXPECT_EQ(out.str(),
-              "{\"kind\":\"gap\",\"cause\":\"read failure\",\"lost_bytes\":0,"
+              "{\"kind\":\"header\",\"version\":1}\n"
+              "{\"kind\":\"gap\",\"cause\":\"read_failure\",\"lost_bytes\":0,"
               "\"host_time\":2.500000}\n");
 }
 
@@ -196,5 +204,208 @@ TEST(TracePipeline, ReportsAStreamThatFailed) {
     EXPECT_EQ(pipeline.failedStream(), "standard output");
 }
 
+// --- unfinished lines ---
+
+class PartialLines : public testing::Test {
+  protected:
+    // Port 0 as text and port 1 in hex, with the host time shown: it tells when a row's first
+    // character arrived, however long the row waited to be shown.
+    PipelineConfig config(bool live) const {
+        PipelineConfig config;
+        config.ports = {PortRoute{0, PortFormat::Text}, PortRoute{1, PortFormat::Hex}};
+        config.text.time.source = TimeSource::Host;
+        config.text.livePartialLines = live;
+        return config;
+    }
+    void feed(TracePipeline& pipeline, const ItmStream& stream, uint64_t hostUs) {
+        pipeline.data(stream.bytes().data(), stream.bytes().size(), hostUs);
+    }
+    std::string written(TracePipeline& pipeline) {
+        EXPECT_TRUE(pipeline.flush());
+        std::string text = out.str();
+        out.str("");
+        return text;
+    }
+
+    static constexpr uint64_t kHold = TracePipeline::kPartialLineHoldUs;
+    std::ostringstream out;
+};
+
+TEST_F(PartialLines, OnALiveOutputAnUnfinishedLineIsShownAfterTheHoldAndContinued) {
+    TracePipeline pipeline(config(true), &out);
+    ItmStream a, b, end;
+    a.write(0, 1, 'a');
+    b.write(0, 1, 'b');
+    end.write(0, 2, 0x0A63);  // "c\n"
+    feed(pipeline, a, 0);
+    EXPECT_EQ(pipeline.nextDueUs(), kHold);
+    pipeline.tick(kHold - 1);
+    EXPECT_EQ(written(pipeline), "");
+    pipeline.tick(kHold);
+    EXPECT_EQ(written(pipeline), "[h 0.000000] [0] a");
+    EXPECT_TRUE(pipeline.mainRowOpen());
+    EXPECT_EQ(pipeline.nextDueUs(), std::nullopt);
+    // Written at 0.5 s, shown at 0.55 s, on the same row.
+    feed(pipeline, b, 500000);
+    pipeline.tick(500000 + kHold - 1);
+    EXPECT_EQ(written(pipeline), "");
+    pipeline.tick(500000 + kHold);
+    EXPECT_EQ(written(pipeline), "b");
+    feed(pipeline, end, 1500000);
+    EXPECT_EQ(written(pipeline), "c\n");
+    EXPECT_FALSE(pipeline.mainRowOpen());
+}
+
+TEST_F(PartialLines, AnotherPortsRowBreaksTheShownLineWhichGoesOnWithItsHead) {
+    TracePipeline pipeline(config(true), &out);
+    ItmStream start, counter, rest;
+    start.write(0, 2, 0x6568);  // "he"
+    counter.write(1, 1, 7);
+    rest.write(0, 4, 0x0A6F6C6C);  // "llo\n"
+    feed(pipeline, start, 1000);
+    pipeline.tick(1000 + kHold);
+    feed(pipeline, counter, 70000);
+    feed(pipeline, rest, 90000);
+    EXPECT_EQ(written(pipeline),
+              "[h 0.001000] [0] he\n"
+              "[h 0.070000] [1] 0x07\n"
+              "[h 0.090000] [0] llo\n");
+}
+
+TEST_F(PartialLines, ElsewhereALineIsWrittenWhenItEndsOrSoonAfterTheCaptureEnds) {
+    TracePipeline pipeline(config(false), &out);
+    ItmStream a, b;
+    a.write(0, 1, 'a');
+    b.write(0, 1, 'b');
+    feed(pipeline, a, 0);
+    EXPECT_EQ(pipeline.nextDueUs(), std::nullopt);
+    pipeline.tick(10 * kHold);
+    EXPECT_EQ(written(pipeline), "");
+    pipeline.ending();
+    pipeline.tick(10 * kHold);
+    EXPECT_EQ(written(pipeline), "[h 0.000000] [0] a");
+    // What the last reads bring continues the line; the end of the stream ends it.
+    feed(pipeline, b, 11 * kHold);
+    pipeline.finish();
+    EXPECT_EQ(written(pipeline), "b\n");
+}
+
+TEST_F(PartialLines, APacketWaitingForItsTimestampIsShownAfterThePause) {
+    PipelineConfig live = config(true);
+    live.text.time.source = TimeSource::Target;
+    live.clocks.timestampHz = 1000000;
+    TracePipeline pipeline(live, &out);
+    ItmStream first, second;
+    first.write(0, 1, 'x').timestamp(3).write(0, 1, 'y');  // 'y' waits for a timestamp
+    feed(pipeline, first, 0);
+    pipeline.tick(kHold);
+    EXPECT_EQ(written(pipeline), "[t 0.000000] [0] xy");
+}
+
+// --- time column ---
+
+TEST(TimeColumn, EachSourceAndFormatOnAScriptedStream) {
+    setenv("TZ", "UTC", 1);
+    tzset();
+    // Port 1 writes before any timestamp, port 0 at 1 ms and 2.5 ms of target time; the host
+    // read them at 0.5, 1 and 2.5 ms.
+    ItmStream zero, one, two;
+    zero.text(1, "zero\n");
+    one.text(0, "one\n").localTimestamp(1000);
+    two.text(0, "two\n").localTimestamp(1500);
+    const struct {
+        TimeSource source;
+        TimeFormat format;
+        const char* text;
+    } cases[] = {
+        {TimeSource::Target, TimeFormat::Relative,
+         "[h 0.000500] [1] zero\n[t 0.000000] [0] one\n[t 0.001500] [0] two\n"},
+        {TimeSource::Target, TimeFormat::Absolute,
+         "[h 22:13:20.000500] [1] zero\n[t 0.001000] [0] one\n[t 0.002500] [0] two\n"},
+        {TimeSource::Target, TimeFormat::Delta,
+         "[h +0.000000] [1] zero\n[t +0.000000] [0] one\n[t +0.001500] [0] two\n"},
+        {TimeSource::Host, TimeFormat::Relative,
+         "[h 0.000500] [1] zero\n[h 0.001000] [0] one\n[h 0.002500] [0] two\n"},
+        {TimeSource::Host, TimeFormat::Absolute,
+         "[h 22:13:20.000500] [1] zero\n[h 22:13:20.001000] [0] one\n"
+         "[h 22:13:20.002500] [0] two\n"},
+        {TimeSource::Host, TimeFormat::Delta,
+         "[h +0.000000] [1] zero\n[h +0.000500] [0] one\n[h +0.001500] [0] two\n"},
+        {TimeSource::Both, TimeFormat::Relative,
+         "[t - h 0.000500] [1] zero\n[t 0.000000 h 0.001000] [0] one\n"
+         "[t 0.001500 h 0.002500] [0] two\n"},
+        {TimeSource::Both, TimeFormat::Absolute,
+         "[t - h 22:13:20.000500] [1] zero\n[t 0.001000 h 22:13:20.001000] [0] one\n"
+         "[t 0.002500 h 22:13:20.002500] [0] two\n"},
+        {TimeSource::Both, TimeFormat::Delta,
+         "[t - h +0.000000] [1] zero\n[t +0.000000 h +0.000500] [0] one\n"
+         "[t +0.001500 h +0.001500] [0] two\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(timeSourceName(c.source)) + " " + timeFormatName(c.format));
+        PipelineConfig config;
+        config.ports = {PortRoute{0, PortFormat::Text}, PortRoute{1, PortFormat::Text}};
+        config.clocks = {1000000, 1000000};
+        config.text.time = {c.source, c.format, int64_t{1700000000} * 1000000};
+        std::ostringstream out;
+        TracePipeline pipeline(config, &out);
+        pipeline.data(zero.bytes().data(), zero.bytes().size(), 500);
+        pipeline.data(one.bytes().data(), one.bytes().size(), 1000);
+        pipeline.data(two.bytes().data(), two.bytes().size(), 2500);
+        pipeline.finish();
+        ASSERT_TRUE(pipeline.flush());
+        EXPECT_EQ(out.str(), c.text);
+    }
+    unsetenv("TZ");
+    tzset();
+}
+
+// --- events ---
+
+TEST(TracePipeline, EventsAreRowsInStreamOrder) {
+    ItmStream stream;
+    stream.text(0, "a")
+        .exception(15, 1)  // exception 15 entered
+        .text(0, "b\n")
+        .exception(15, 2)     // exited
+        .exception(0, 3)      // returned to thread mode
+        .exception(0x115, 1)  // bit 8 of the number in the second byte
+        .counterWrap(0x21)    // CPI and CYC wrapped
+        .pcSample(0x08000134)
+        .sleepSample()
+        .overflow()
+        .text(1, "c\n");
+    const struct {
+        EventOptions events;
+        const char* text;
+    } cases[] = {
+        {{false, false}, "[0] ab\n[1] c\n"},
+        {{true, false},
+         "[exception] entered SysTick\n[0] ab\n[exception] exited SysTick\n"
+         "[exception] returned to Thread\n[exception] entered IRQ261\n"
+         "[event] CPI, CYC counters wrapped\n[overflow] the ITM or DWT dropped packets\n"
+         "[1] c\n"},
+        {{true, true},
+         "[exception] entered SysTick\n[0] ab\n[exception] exited SysTick\n"
+         "[exception] returned to Thread\n[exception] entered IRQ261\n"
+         "[event] CPI, CYC counters wrapped\n[pc] 0x08000134\n[pc] sleeping\n"
+         "[overflow] the ITM or DWT dropped packets\n[1] c\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        PipelineConfig config;
+        config.ports = {PortRoute{0, PortFormat::Text}, PortRoute{1, PortFormat::Text}};
+        config.text.events = c.events;
+        EXPECT_EQ(run(config, stream.bytes()), c.text);
+    }
+}
+
+TEST(TracePipeline, ColourMarksThePrefixesOnly) {
+    PipelineConfig config;
+    config.text.color = true;
+    ItmStream stream;
+    stream.text(0, "hi\n").write(1, 1, 5);
+    EXPECT_EQ(run(config, stream.bytes()), "\033[36m[0]\033[0m hi\n\033[32m[1]\033[0m 0x05\n");
+}
 }  // namespace
 }  // namespace dravik::swv

@@ -88,12 +88,18 @@ bool parsePort(const std::string& text, unsigned& port, std::string& error) {
 
 bool parsePortOption(const std::string& text, PortRoute& route, std::string& error) {
     std::string port, format;
-    if (!splitAtEquals(text, port, format, error, "PORT=hex|dec|text|auto") ||
+    if (!splitAtEquals(text, port, format, error, "PORT=FORMAT") ||
         !parsePort(port, route.port, error)) {
         return false;
     }
+    if (format.find('%') != std::string::npos) {
+        route.format = PortFormat::Pattern;
+        return ValuePattern::parse(format, route.pattern, error);
+    }
     if (!parsePortFormat(format, route.format)) {
-        error = "'" + format + "' is not a port format (hex, dec, text or auto)";
+        error = "'" + format +
+                "' is not a port format (auto, text, hex, dec, signed, float, or a pattern such "
+                "as 'temp=%d')";
         return false;
     }
     return true;

@@ -17,6 +17,7 @@
 #include "dravik/swv/ProbeSession.h"
 #include "dravik/swv/RecordingSink.h"
 #include "dravik/swv/TraceClock.h"
+#include "dravik/swv/StatusLine.h"
 #include "dravik/swv/TraceDrain.h"
 #include "dravik/swv/TracePipeline.h"
 #include "dravik/swv/TraceRegisterMap.h"
@@ -26,49 +27,7 @@ namespace dravik::swv {
 
 namespace {
 
-constexpr uint64_t kStatusPeriodUs = 250000;
 constexpr auto kPopWait = std::chrono::milliseconds(20);
-
-// The live status line on a terminal, redrawn in place; taken away while other output goes to
-// the same terminal and put back after it.
-class StatusLine {
-  public:
-    StatusLine(ToolEnvironment& env, bool live) : env_(env), live_(live) {}
-
-    void show(const std::string& line) {
-        if (!live_) {
-            return;
-        }
-        line_ = line;
-        draw("\r\033[K" + line_);
-        shown_ = true;
-    }
-    void clear() {
-        if (live_ && shown_) {
-            draw("\r\033[K");
-            shown_ = false;
-        }
-    }
-    void redraw() {
-        if (live_ && !shown_ && !line_.empty()) {
-            draw("\r\033[K" + line_);
-            shown_ = true;
-        }
-    }
-    bool live() const { return live_; }
-
-  private:
-    void draw(const std::string& text) {
-        std::lock_guard<std::mutex> lock(env_.errMutex);
-        env_.err << text;
-        env_.err.flush();
-    }
-
-    ToolEnvironment& env_;
-    bool live_;
-    bool shown_ = false;
-    std::string line_;
-};
 
 // The doctor run that checks the setup this capture used.
 std::string doctorCommand(const CaptureOptions& options, const RateChoice& rate) {
@@ -197,14 +156,23 @@ int runCapture(ToolEnvironment& env, const CaptureOptions& options, CaptureObser
         return kExitFailure;
     }
 
-    const double timestampHz = setup.itmTcr && (*setup.itmTcr & reg::kItmTcrTsena) != 0
-                                   ? timestampClockHz(rate.clockHz, *setup.itmTcr)
-                                   : 0;
+    // The clock the capture runs at makes seconds of the timestamps: the local ones count it
+    // over TSPrescale, the global ones count it as it is.
+    TargetClocks clocks;
+    clocks.globalHz = rate.clockHz;
+    clocks.timestampHz = setup.itmTcr && (*setup.itmTcr & reg::kItmTcrTsena) != 0
+                             ? timestampClockHz(rate.clockHz, *setup.itmTcr)
+                             : 0;
+    MainOutput main;
+    main.terminal = env.outIsTerminal;
+    main.noColorSet = env.noColorSet;
+    main.live = env.outIsTerminal;
+    main.startWallUs = settings.startTimeUs;
     TracePipeline pipeline(
-        pipelineConfig(options.output, portFiles, options.stimulusMask, timestampHz), &env.out);
+        pipelineConfig(options.output, portFiles, options.stimulusMask, clocks, main), &env.out);
 
     if (observer != nullptr) {
-        observer->start(timestampHz);
+        observer->start(clocks.timestampHz);
     }
     // With a trial, the capture began with it: host times and --duration count from there.
     const uint64_t startUs = start->trial ? start->trial->startUs : env.clock.nowUs();
@@ -222,8 +190,10 @@ int runCapture(ToolEnvironment& env, const CaptureOptions& options, CaptureObser
     advice.doctor = doctorCommand(options, rate);
     bool warned = false;  // the health warning is given once
     StatusLine status(env, env.errIsTerminal);
+    // Output and status on one terminal: the status is taken away for the output and put back
+    // after it, so output is written in frames, at most as often as the status is drawn.
+    const bool framed = status.live() && env.outIsTerminal;
     RateMeter meter;
-    uint64_t nextStatusUs = startUs;
     bool stopping = false;
     bool failed = false;
     bool readerGone = false;  // the reader of standard output went away (`| head`)
@@ -233,37 +203,47 @@ int runCapture(ToolEnvironment& env, const CaptureOptions& options, CaptureObser
         if (!stopping) {
             stopping = true;
             stopUs = env.clock.nowUs();
+            pipeline.ending();
             drain.requestStop();
         }
     };
-    auto fail = [&](const std::string& text) {
-        status.clear();
+    auto writeOutput = [&] {
+        if (pipeline.flush()) {
+            return;
+        }
+        if (pipeline.mainFailed() && env.outputGone && env.outputGone()) {
+            // Nobody reads any more (`| head`): end as asked, without an error or a summary; the
+            // files are still written to the end.
+            readerGone = true;
+            pipeline.closeMain();
+            stopOnce();
+        } else if (!failed) {
+            failed = true;
+            stopOnce();
+            status.erase();
+            env.message("dravik-swv: cannot write to " + pipeline.failedStream() + "\n");
+        }
+    };
+    // A message for stderr: a row the output left open on the same terminal is ended first.
+    auto say = [&](const std::string& text) {
+        if (env.outIsTerminal && pipeline.mainRowOpen()) {
+            pipeline.closeMainRow();
+            writeOutput();
+        }
+        status.erase();
         env.message(text);
+    };
+    auto fail = [&](const std::string& text) {
+        say(text);
         failed = true;
         stopOnce();
     };
-    // After bytes were decoded: the health warning once, then the output.
+    // After bytes were decoded: the health warning once (the output follows in the loop).
     auto present = [&] {
         if (pipeline.takeHealthAlarm() && !warned) {
             warned = true;
-            status.clear();
-            env.message(healthWarning(pipeline.health().verdict(), advice));
+            say(healthWarning(pipeline.health().verdict(), advice));
         }
-        if (env.outIsTerminal) {
-            status.clear();
-        }
-        if (!pipeline.flush()) {
-            if (pipeline.mainFailed() && env.outputGone && env.outputGone()) {
-                // Nobody reads any more (`| head`): end as asked, without an error or a
-                // summary; the files are still written to the end.
-                readerGone = true;
-                pipeline.closeMain();
-                stopOnce();
-            } else if (!failed) {
-                fail("dravik-swv: cannot write to " + pipeline.failedStream() + "\n");
-            }
-        }
-        status.redraw();
     };
 
     // The observer writes to standard output too: its failure ends the capture as the
@@ -343,13 +323,15 @@ int runCapture(ToolEnvironment& env, const CaptureOptions& options, CaptureObser
         }
 
         const uint64_t now = env.clock.nowUs();
+        pipeline.tick(now - startUs);
+        if (!framed) {
+            writeOutput();
+        }
         if (observer != nullptr && !observer->tick(now - startUs)) {
             observerFailed();
         }
         if (std::optional<CallFailure> readFailure = drain.takeFirstReadFailure()) {
-            status.clear();
-            env.message(formatCallFailure(*readFailure));
-            status.redraw();
+            say(formatCallFailure(*readFailure));
         }
         if (drain.probeLost() && !failed) {
             fail("dravik-swv: trace reads keep failing; the probe is gone\n");
@@ -362,22 +344,28 @@ int runCapture(ToolEnvironment& env, const CaptureOptions& options, CaptureObser
              static_cast<double>(now - startUs) >= *options.durationSeconds * 1e6)) {
             stopOnce();
         }
-        if (status.live() && now >= nextStatusUs) {
-            nextStatusUs = now + kStatusPeriodUs;
-            const DrainCounters counters = drain.counters();
-            const double rateNow = meter.update(now, trialCounts.bytes + counters.bytes);
-            status.show(
-                formatStatusLine(captureStatus(pipeline, counters, trialCounts,
-                                               static_cast<double>(now - startUs) / 1e6, rateNow)));
+        if (status.frameDue(now)) {
+            if (framed && pipeline.mainPending()) {
+                status.erase();
+                writeOutput();
+            }
+            // A row the output left open holds the cursor: the status waits until it ends.
+            if (!(framed && pipeline.mainRowOpen())) {
+                const DrainCounters counters = drain.counters();
+                const double rateNow = meter.update(now, trialCounts.bytes + counters.bytes);
+                status.draw(
+                    formatStatusLine(captureStatus(
+                        pipeline, counters, trialCounts, static_cast<double>(now - startUs) / 1e6, rateNow)),
+                    now);
+            }
         }
     }
     drainer.join();
     session.setReceiverRunning(false);
 
     pipeline.finish();
-    if (!pipeline.flush() && !failed) {
-        fail("dravik-swv: cannot write to " + pipeline.failedStream() + "\n");
-    }
+    status.erase();
+    writeOutput();
     const uint64_t endUs = env.clock.nowUs();
     if (observer != nullptr && !observer->finish((stopping ? stopUs : endUs) - startUs)) {
         observerFailed();
@@ -386,13 +374,11 @@ int runCapture(ToolEnvironment& env, const CaptureOptions& options, CaptureObser
         fail("dravik-swv: " + recordings.error() + "\n");
     }
     if (std::optional<CallFailure> stopFailure = drain.stopFailure()) {
-        status.clear();
         env.message(formatCallFailure(*stopFailure));
         failed = true;
     }
     const DrainCounters counters = drain.counters();
     const double seconds = static_cast<double>(endUs - startUs) / 1e6;
-    status.clear();
     if (readerGone && !failed) {
         return kExitOk;
     }

@@ -24,16 +24,20 @@ StatusSnapshot snapshotFrom(const PipelineCounters& counters) {
     return status;
 }
 
-std::string formatByteRate(double bytesPerSecond) {
+std::string formatByteCount(double bytes) {
     char text[32];
-    if (bytesPerSecond >= 1e6) {
-        std::snprintf(text, sizeof text, "%.1f MB/s", bytesPerSecond / 1e6);
-    } else if (bytesPerSecond >= 1e3) {
-        std::snprintf(text, sizeof text, "%.1f kB/s", bytesPerSecond / 1e3);
+    if (bytes >= 1e6) {
+        std::snprintf(text, sizeof text, "%.1f MB", bytes / 1e6);
+    } else if (bytes >= 1e3) {
+        std::snprintf(text, sizeof text, "%.1f kB", bytes / 1e3);
     } else {
-        std::snprintf(text, sizeof text, "%.0f B/s", bytesPerSecond);
+        std::snprintf(text, sizeof text, "%.0f B", bytes);
     }
     return text;
+}
+
+std::string formatByteRate(double bytesPerSecond) {
+    return formatByteCount(bytesPerSecond) + "/s";
 }
 
 namespace {
@@ -75,20 +79,46 @@ std::string losses(const StatusSnapshot& status) {
            number(status.queueDropBytes) + " B";
 }
 
+// The losses that happened, for the live line; the summary lists every kind.
+std::string lossesSeen(const StatusSnapshot& status) {
+    const struct {
+        uint64_t count;
+        const char* name;
+        const char* unit;
+    } kinds[] = {{status.overflows, "overflows ", ""},
+                 {status.decodeErrors, "decode errors ", " B"},
+                 {status.hostDrops, "host drops ", ""},
+                 {status.readFailures, "read failures ", ""},
+                 {status.queueDropBytes, "queue drops ", " B"}};
+    std::string text;
+    for (const auto& kind : kinds) {
+        if (kind.count != 0) {
+            text += (text.empty() ? "" : ", ") + std::string(kind.name) + number(kind.count) +
+                    kind.unit;
+        }
+    }
+    return text.empty() ? "no losses" : text;
+}
+
 }  // namespace
 
 std::string formatStatusLine(const StatusSnapshot& status) {
+    // What matters most comes first, since a narrow terminal cuts the end off.
     char head[64];
     std::snprintf(head, sizeof head, "%.1f s  ", status.elapsedSeconds);
-    std::string line = head + formatByteRate(status.bytesPerSecond) + "  " + number(status.bytes) +
-                       " B  packets " + number(status.packets);
+    std::string line = head + formatByteRate(status.bytesPerSecond) + "  " +
+                       formatByteCount(static_cast<double>(status.bytes)) + "  " +
+                       number(status.packets) + " packets  " + lossesSeen(status);
+    if (!status.portPackets.empty() || status.unexpectedPackets != 0) {
+        line += "  |";
+    }
     if (!status.portPackets.empty()) {
         line += "  ports " + portList(status, " ");
     }
     if (status.unexpectedPackets != 0) {
         line += "  unexpected " + number(status.unexpectedPackets);
     }
-    return line + "  |  " + losses(status);
+    return line;
 }
 
 std::string formatSummary(const StatusSnapshot& status, const char* what) {

@@ -16,6 +16,8 @@ namespace dravik::swv {
 
 namespace {
 
+constexpr uint64_t kReplayStepUs = 100000;
+
 std::string describeHeader(const RecordingHeader& header) {
     char serial[kSerialFieldSize + 1] = {};
     std::memcpy(serial, header.serial, kSerialFieldSize);
@@ -60,16 +62,31 @@ int runDecode(ToolEnvironment& env, const DecodeOptions& options) {
         env.message(reader.plain() ? "dravik-swv: " + reader.name() + " is a plain dump\n"
                                    : describeHeader(header));
     }
-    // Timestamps count the trace clock over TSPrescale; --clock stands in for a plain dump's.
-    double timestampHz = 0;
-    if (options.clockHz != 0) {
-        timestampHz = timestampClockHz(options.clockHz, reader.plain() ? 0 : header.itmTcr);
-    } else if (!reader.plain() && header.traceClockHz != 0) {
-        timestampHz = timestampClockHz(header.traceClockHz, header.itmTcr);
-    }
+    // Timestamps count the trace clock (local ones over TSPrescale); --clock stands in for a
+    // plain dump's, or corrects a recording's.
+    const uint32_t clockHz = options.clockHz != 0 ? options.clockHz
+                             : reader.plain()     ? 0
+                                                  : header.traceClockHz;
+    TargetClocks clocks;
+    clocks.globalHz = clockHz;
+    clocks.timestampHz =
+        clockHz == 0 ? 0 : timestampClockHz(clockHz, reader.plain() ? 0 : header.itmTcr);
     const uint32_t mask =
         reader.plain() || header.stimulusMask == 0 ? 0xFFFFFFFF : header.stimulusMask;
-    TracePipeline pipeline(pipelineConfig(options.output, portFiles, mask, timestampHz), &env.out);
+    // A recording with timestamps shows its target time, as its capture did.
+    OutputOptions output = options.output;
+    if (!output.time && !reader.plain() && (header.itmTcr & reg::kItmTcrTsena) != 0) {
+        output.time = TimeSource::Target;
+    }
+    MainOutput main;
+    main.terminal = env.outIsTerminal;
+    main.noColorSet = env.noColorSet;
+    // Replayed at its pace, a recording shows unfinished lines as the capture did.
+    main.live = env.outIsTerminal && options.realtime;
+    if (!reader.plain() && header.startTimeUs != 0) {
+        main.startWallUs = header.startTimeUs;
+    }
+    TracePipeline pipeline(pipelineConfig(options.output, portFiles, mask, clocks, main), &env.out);
 
     HealthAdvice advice;
     advice.live = false;
@@ -100,10 +117,20 @@ int runDecode(ToolEnvironment& env, const DecodeOptions& options) {
         const std::optional<uint64_t> hostUs =
             record.timeKnown ? std::optional<uint64_t>(record.timeUs) : std::nullopt;
         if (options.realtime && record.timeKnown) {
+            // Waits for the record's time, showing on the way what waited long enough.
+            // Slept in short steps, so that Ctrl-C need not wait for a record far ahead.
             const uint64_t due = startUs + record.timeUs;
-            const uint64_t now = env.clock.nowUs();
-            if (due > now) {
-                env.clock.sleepUs(due - now);
+            for (uint64_t now = env.clock.nowUs(); due > now && !env.stopRequested();
+                 now = env.clock.nowUs()) {
+                pipeline.tick(now - startUs);
+                if (!pipeline.flush()) {
+                    return outputFailed(env, pipeline);
+                }
+                const std::optional<uint64_t> next = pipeline.nextDueUs();
+                uint64_t until =
+                    next && startUs + *next > now ? std::min(due, startUs + *next) : due;
+                until = std::min(until, now + kReplayStepUs);
+                env.clock.sleepUs(until - now);
             }
         }
         if (record.timeKnown) {
@@ -124,6 +151,13 @@ int runDecode(ToolEnvironment& env, const DecodeOptions& options) {
         }
         if (pipeline.takeHealthAlarm()) {
             warned = true;
+            // A row left open on the same terminal is ended first.
+            if (env.outIsTerminal && pipeline.mainRowOpen()) {
+                pipeline.closeMainRow();
+                if (!pipeline.flush()) {
+                    return outputFailed(env, pipeline);
+                }
+            }
             env.message(healthWarning(pipeline.health().verdict(), advice));
         }
     }

@@ -27,6 +27,7 @@ std::vector<PortFileRoute> PortFiles::routes(const OutputOptions& options) const
         for (const PortRoute& port : options.ports) {
             if (port.port == route.port) {
                 route.format = port.format;
+                route.pattern = port.pattern;
             }
         }
         routes.push_back(route);
@@ -35,14 +36,24 @@ std::vector<PortFileRoute> PortFiles::routes(const OutputOptions& options) const
 }
 
 PipelineConfig pipelineConfig(const OutputOptions& options, const PortFiles& files,
-                              uint32_t enabledMask, double timestampHz) {
+                              uint32_t enabledMask, const TargetClocks& clocks,
+                              const MainOutput& main) {
     PipelineConfig config;
     config.format = options.format;
     config.ports = options.ports;
     config.enabledMask = enabledMask;
     config.files = files.routes(options);
-    config.timestampHz = timestampHz;
+    config.clocks = clocks;
     config.quiet = options.quiet;
+    // Only text rows have a time column; records carry both times as fields.
+    config.text.time.source = options.format == OutputFormat::Text
+                                  ? options.time.value_or(TimeSource::None)
+                                  : TimeSource::None;
+    config.text.time.format = options.timeFormat;
+    config.text.time.hostStartWallUs = main.startWallUs;
+    config.text.events = options.events;
+    config.text.color = useColor(options.color, main.terminal, main.noColorSet);
+    config.text.livePartialLines = main.live;
     return config;
 }
 

@@ -2,6 +2,9 @@
 
 #include <cstdio>
 
+#include "dravik/swv/Colour.h"
+#include "dravik/swv/EnumNames.h"
+
 namespace dravik::swv {
 
 namespace {
@@ -13,6 +16,13 @@ bool isTextByte(uint8_t c) {
 uint8_t payloadByte(const itm::Packet& packet, unsigned i) {
     return static_cast<uint8_t>((packet.value >> (8 * i)) & 0xFF);
 }
+
+LineStamp stampOf(const TimedPacket& write) {
+    return LineStamp{write.seconds, write.hostUs};
+}
+
+constexpr PortFormat kNamedFormats[] = {PortFormat::Auto, PortFormat::Text,   PortFormat::Hex,
+                                        PortFormat::Dec,  PortFormat::Signed, PortFormat::Float};
 
 }  // namespace
 
@@ -26,18 +36,18 @@ const char* portFormatName(PortFormat format) noexcept {
             return "hex";
         case PortFormat::Dec:
             return "dec";
+        case PortFormat::Signed:
+            return "signed";
+        case PortFormat::Float:
+            return "float";
+        case PortFormat::Pattern:
+            return "pattern";
     }
     return "unknown";
 }
 
 bool parsePortFormat(std::string_view name, PortFormat& format) noexcept {
-    for (PortFormat f : {PortFormat::Auto, PortFormat::Text, PortFormat::Hex, PortFormat::Dec}) {
-        if (name == portFormatName(f)) {
-            format = f;
-            return true;
-        }
-    }
-    return false;
+    return parseByName(name, kNamedFormats, portFormatName, format);
 }
 
 void appendEscaped(std::string_view text, std::string& out) {
@@ -53,84 +63,154 @@ void appendEscaped(std::string_view text, std::string& out) {
     }
 }
 
-PortFormatter::PortFormatter(unsigned port, PortFormat format, bool prefix)
-    : port_(port), format_(format), prefix_(prefix), lines_(port) {}
-
-void PortFormatter::appendLine(std::string_view text, std::string& out) const {
-    if (prefix_) {
-        out += '[';
-        out += std::to_string(port_);
-        out += "] ";
+WriteClass classifyWrite(const itm::Packet& write, WriteClass previous) noexcept {
+    bool anyNul = false;
+    bool anyText = false;
+    for (unsigned i = 0; i < write.size; ++i) {
+        const uint8_t c = payloadByte(write, i);
+        if (!isTextByte(c)) {
+            return WriteClass::Number;
+        }
+        anyNul = anyNul || c == 0;
+        anyText = anyText || c != 0;
     }
-    appendEscaped(text, out);
-    out += '\n';
-}
-
-void PortFormatter::appendNumber(const itm::Packet& packet, bool decimal, std::string& out) const {
-    char number[32];
-    if (decimal) {
-        std::snprintf(number, sizeof number, "%llu", static_cast<unsigned long long>(packet.value));
-    } else {
-        std::snprintf(number, sizeof number, "0x%0*llx", 2 * packet.size,
-                      static_cast<unsigned long long>(packet.value));
+    if (!anyText) {
+        return WriteClass::Unclear;
     }
-    appendLine(number, out);
+    return anyNul && previous == WriteClass::Number ? WriteClass::Number : WriteClass::Text;
 }
 
-void PortFormatter::addText(const itm::Packet& packet, std::string& out) {
-    lines_.add(packet, [&](std::string_view line) { appendLine(line, out); });
+std::string writeCharacters(const itm::Packet& write) {
+    std::string text;
+    for (unsigned i = 0; i < write.size; ++i) {
+        const uint8_t c = payloadByte(write, i);
+        if (c != 0) {
+            text += static_cast<char>(c);
+        }
+    }
+    return text;
 }
 
-void PortFormatter::add(const itm::Packet& packet, std::string& out) {
+PortFormatter::PortFormatter(unsigned port, PortFormat format, bool prefix, ValuePattern pattern)
+    : port_(port), format_(format), pattern_(std::move(pattern)), lines_(port) {
+    if (prefix) {
+        label_.text = "[" + std::to_string(port) + "]";
+        label_.color = portColor(port);
+    }
+    if (format_ == PortFormat::Signed) {
+        pattern_ = ValuePattern::signedDecimal();
+    } else if (format_ == PortFormat::Float) {
+        pattern_ = ValuePattern::ieeeFloat();
+    }
+}
+
+void PortFormatter::addNumber(const TimedPacket& write, PortFormat shownAs, TextDisplay& display) {
+    const itm::Packet& packet = write.packet;
+    std::string text;
+    const bool patterned = shownAs == PortFormat::Signed || shownAs == PortFormat::Float ||
+                           shownAs == PortFormat::Pattern;
+    // A write the pattern cannot show (a float conversion takes words only) is shown in hex.
+    if (!patterned || !pattern_.format(packet, text)) {
+        char number[32];
+        if (shownAs == PortFormat::Dec) {
+            std::snprintf(number, sizeof number, "%llu",
+                          static_cast<unsigned long long>(packet.value));
+        } else {
+            std::snprintf(number, sizeof number, "0x%0*llx", 2 * packet.size,
+                          static_cast<unsigned long long>(packet.value));
+        }
+        text = number;
+    }
+    display.row(label_, stampOf(write), text);
+}
+
+void PortFormatter::addText(const TimedPacket& write, TextDisplay& display) {
+    lines_.add(write.packet, [&](std::string_view line) {
+        const LineStamp stamp = waiting_ ? waitingStamp_ : stampOf(write);
+        scratch_.clear();
+        if (shown_ == 0) {
+            appendEscaped(line, scratch_);
+            display.row(label_, stamp, scratch_);
+        } else {
+            appendEscaped(line.substr(std::min(shown_, line.size())), scratch_);
+            display.finish(static_cast<int>(port_), label_, stamp, scratch_);
+        }
+        shown_ = 0;
+        waiting_ = false;
+    });
+    if (!waiting_ && lines_.pendingText().size() > shown_) {
+        waiting_ = true;
+        waitingStamp_ = stampOf(write);
+        waitingSinceUs_ = write.hostUs.value_or(0);
+    }
+}
+
+void PortFormatter::showWaiting(TextDisplay& display) {
+    if (!waiting_) {
+        return;
+    }
+    const std::string_view pending = lines_.pendingText();
+    scratch_.clear();
+    appendEscaped(pending.substr(shown_), scratch_);
+    display.extend(static_cast<int>(port_), label_, waitingStamp_, scratch_);
+    shown_ = pending.size();
+    waiting_ = false;
+}
+
+void PortFormatter::showHeld(TextDisplay& display) {
+    for (const TimedPacket& held : undecided_) {
+        addNumber(held, PortFormat::Hex, display);
+    }
+    undecided_.clear();
+}
+
+void PortFormatter::add(const TimedPacket& write, TextDisplay& display) {
+    const itm::Packet& packet = write.packet;
     if (packet.kind != itm::PacketKind::Instrumentation || packet.port != port_) {
         return;
     }
-    switch (format_) {
-        case PortFormat::Text:
-            addText(packet, out);
-            return;
-        case PortFormat::Hex:
-        case PortFormat::Dec:
-            appendNumber(packet, format_ == PortFormat::Dec, out);
-            return;
-        case PortFormat::Auto:
-            break;
-    }
-    if (numbers_) {
-        appendNumber(packet, false, out);
+    if (format_ == PortFormat::Text) {
+        addText(write, display);
         return;
     }
-    bool allZero = true;
-    bool text = true;
-    for (unsigned i = 0; i < packet.size; ++i) {
-        const uint8_t c = payloadByte(packet, i);
-        allZero = allZero && c == 0;
-        text = text && isTextByte(c);
-    }
-    if (!text) {
-        numbers_ = true;
-        flush(out);
-        for (const itm::Packet& held : undecided_) {
-            appendNumber(held, false, out);
-        }
-        undecided_.clear();
-        appendNumber(packet, false, out);
+    if (format_ != PortFormat::Auto) {
+        addNumber(write, format_, display);
         return;
     }
-    if (allZero && !sawText_) {
-        // Padding for text, or a zero from a counter: the next writes tell.
-        if (undecided_.size() < kMaxUndecided) {
-            undecided_.push_back(packet);
+    const WriteClass kind = classifyWrite(packet, last_);
+    if (kind == WriteClass::Unclear) {
+        if (last_ == WriteClass::Number) {
+            addNumber(write, PortFormat::Hex, display);
+        } else if (last_ == WriteClass::Unclear && undecided_.size() < kMaxUndecided) {
+            undecided_.push_back(write);  // padding for text, or a zero from a counter
         }
         return;
     }
-    sawText_ = true;
+    last_ = kind;
+    if (kind == WriteClass::Number) {
+        showHeld(display);
+        addNumber(write, PortFormat::Hex, display);
+        return;
+    }
     undecided_.clear();
-    addText(packet, out);
+    addText(write, display);
 }
 
-void PortFormatter::flush(std::string& out) {
-    lines_.flush([&](std::string_view line) { appendLine(line, out); });
+void PortFormatter::flush(TextDisplay& display) {
+    // Zeros and nothing else: a counter that stayed at zero.
+    showHeld(display);
+    lines_.flush([&](std::string_view line) {
+        const LineStamp stamp = waiting_ ? waitingStamp_ : LineStamp{};
+        std::string text;
+        appendEscaped(line.substr(std::min(shown_, line.size())), text);
+        if (shown_ == 0) {
+            display.row(label_, stamp, text);
+        } else {
+            display.finish(static_cast<int>(port_), label_, stamp, text);
+        }
+    });
+    shown_ = 0;
+    waiting_ = false;
 }
 
 }  // namespace dravik::swv

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "DravikTrace.h"
+#include "dravik/swv/Colour.h"
 #include "dravik/swv/FailureHints.h"
 #include "dravik/swv/TraceRegisterMap.h"
 
@@ -18,7 +19,7 @@ constexpr const char* kNoProbeStatusText = "status: 26";
 
 void ToolEnvironment::message(const std::string& text) {
     std::lock_guard<std::mutex> lock(errMutex);
-    err << text;
+    err << (errColor ? colorWarning(text) : text);
     err.flush();
 }
 

@@ -33,6 +33,10 @@ struct RawOutput {
     std::string format = "text";
     std::vector<std::string> ports;
     std::vector<std::string> portFiles;
+    std::string time;
+    std::string timeFormat;
+    std::string events;  // "all" for --events alone
+    std::string color = "auto";
     bool quiet = false;
 };
 
@@ -166,10 +170,29 @@ void addStrict(CLI::App& command, RawArguments& raw) {
 void addOutput(CLI::App& command, RawArguments& raw) {
     command
         .add_option("--port", raw.output.ports,
-                    "PORT=hex|dec|text|auto: show this port in this form (repeatable; with "
-                    "any, only the ports named are shown)")
+                    "PORT=FORMAT: show this port as auto, text, hex, dec, signed, float or a "
+                    "printf-style pattern such as 'temp=%d' (repeatable; with any, only the "
+                    "ports named are shown)")
         ->type_name("PORT=FORMAT")
         ->allow_extra_args(false);
+    command
+        .add_option("--time", raw.output.time,
+                    "Start each text line with its time: target (from the ITM's timestamps), "
+                    "host (when it arrived), both, or none")
+        ->type_name("SOURCE");
+    command
+        .add_option("--time-format", raw.output.timeFormat,
+                    "relative (seconds since the start, the default), absolute (the target's "
+                    "count, the host's time of day) or delta (since the line before)")
+        ->type_name("FORMAT");
+    command.add_flag("--events{all}", raw.output.events,
+                     "Show exceptions, DWT event counter wraps and overflows among the text, in "
+                     "stream order; --events=pc adds the PC samples");
+    command
+        .add_option("--color,--colour", raw.output.color,
+                    "Colour the port prefixes and warnings: auto (on a terminal, unless NO_COLOR "
+                    "is set), always or never")
+        ->type_name("WHEN");
     command
         .add_option("--port-file", raw.output.portFiles,
                     "PORT=PATH: write this port to a file (repeatable)")
@@ -258,6 +281,38 @@ bool checkOutput(Checker& check, const RawArguments& raw, OutputOptions& output)
             check.fail("--port-file: " + error);
         }
         output.portFiles.push_back(file);
+    }
+    if (!raw.output.time.empty()) {
+        TimeSource time = TimeSource::None;
+        if (!parseTimeSource(raw.output.time, time)) {
+            check.fail("--time: '" + raw.output.time + "' is not target, host, both or none");
+        }
+        output.time = time;
+    }
+    if (!raw.output.timeFormat.empty()) {
+        if (!parseTimeFormat(raw.output.timeFormat, output.timeFormat)) {
+            check.fail("--time-format: '" + raw.output.timeFormat +
+                       "' is not relative, absolute or delta");
+        } else if (raw.output.time.empty()) {
+            check.fail("--time-format needs --time target, host or both");
+        }
+    }
+    if (raw.output.events == "all") {
+        output.events.shown = true;
+    } else if (raw.output.events == "pc") {
+        output.events.shown = true;
+        output.events.pcSamples = true;
+    } else if (!raw.output.events.empty()) {
+        check.fail("--events: '" + raw.output.events + "' is not pc (--events=pc)");
+    }
+    if (!parseColorMode(raw.output.color, output.color)) {
+        check.fail("--color: '" + raw.output.color + "' is not auto, always or never");
+    }
+    // The records carry every packet and both times already.
+    if (output.format != OutputFormat::Text &&
+        (output.time.value_or(TimeSource::None) != TimeSource::None || output.events.shown)) {
+        check.fail(std::string("--time and --events are for text output, not --format ") +
+                   outputFormatName(output.format));
     }
     output.quiet = raw.output.quiet;
     return check.ok();
@@ -362,7 +417,8 @@ int runTool(ToolEnvironment& env, int argc, const char* const* argv) {
                      "Stop after this many seconds (default: at Ctrl-C)")
         ->type_name("SECONDS");
     capture->add_flag("--timestamps", raw.timestamps,
-                      "Turn on ITM local timestamps (ITM_TCR.TSENA)");
+                      "Turn on ITM local timestamps (ITM_TCR.TSENA); text lines then show the "
+                      "target time unless --time says otherwise");
     addPcSampling(*capture, raw, "");
     capture->add_flag("--exception-trace", raw.exceptionTrace,
                       "Trace every exception entry, exit and return (DWT_CTRL.EXCTRCENA)");
@@ -483,6 +539,9 @@ int runTool(ToolEnvironment& env, int argc, const char* const* argv) {
         const int code = app.exit(e, env.out, env.err);
         return code == 0 ? kExitOk : kExitUsage;
     }
+    ColorMode color = ColorMode::Auto;
+    parseColorMode(raw.output.color, color);  // a bad one is reported with the other arguments
+    env.errColor = useColor(color, env.errIsTerminal, env.noColorSet);
 
     if (*list) {
         return runList(env, ListOptions{raw.json, raw.verbose});
@@ -513,7 +572,12 @@ int runTool(ToolEnvironment& env, int argc, const char* const* argv) {
             return usage(env, check);
         }
         options.dwt.exceptionTrace = raw.exceptionTrace;
-        options.timestamps = raw.timestamps;
+        // Target time needs the timestamps, and timestamps asked for are shown.
+        options.timestamps = raw.timestamps || options.output.time == TimeSource::Target ||
+                             options.output.time == TimeSource::Both;
+        if (raw.timestamps && !options.output.time) {
+            options.output.time = TimeSource::Target;
+        }
         options.noSync = raw.noSync;
         options.rawPath = raw.raw;
         options.rawPlainPath = raw.rawPlain;
@@ -528,7 +592,8 @@ int runTool(ToolEnvironment& env, int argc, const char* const* argv) {
         options.timeline = raw.output.format == "chrome-trace";
         if (options.timeline) {
             raw.output.format = "text";
-            for (const char* option : {"--port-file", "--realtime", "--strict", "--quiet"}) {
+            for (const char* option : {"--port-file", "--realtime", "--strict", "--quiet", "--time",
+                                       "--time-format", "--events"}) {
                 if (decode->get_option(option)->count() != 0) {
                     check.fail(std::string(option) + " does not go with --format chrome-trace");
                 }

@@ -95,6 +95,8 @@ int runLive(ToolEnvironment& env, const TopOptions& options, const profile::Symb
     inner.terminalSize = env.terminalSize;
     inner.screenActive = env.screenActive;
     inner.queueChunks = env.queueChunks;
+    inner.noColorSet = env.noColorSet;
+    inner.errColor = env.errColor;
     config.screenTaken = [&held](bool taken) { held.hold(taken); };
     int status = kExitOk;
     {

@@ -2,31 +2,39 @@
 
 #include <algorithm>
 
+#include "dravik/swv/Colour.h"
+
 namespace dravik::swv {
 
-std::string gapLine(GapCause cause, uint64_t lostBytes) {
+std::string gapText(GapCause cause, uint64_t lostBytes) {
     switch (cause) {
         case GapCause::QueueFull:
-            return "[gap] " + std::to_string(lostBytes) +
-                   " bytes not shown: the output could not keep up\n";
+            return std::to_string(lostBytes) + " bytes not shown: the output could not keep up";
         case GapCause::ProbeDropped:
-            return "[gap] trace lost: the library discarded pending bytes (result 403)\n";
+            return "trace lost: the library discarded pending bytes (result 403)";
         case GapCause::ReadFailure:
-            return "[gap] trace may be lost: a trace read failed\n";
+            return "trace may be lost: a trace read failed";
         case GapCause::None:
             break;
     }
-    return "[gap] trace missing\n";
+    return "trace missing";
 }
 
 TracePipeline::TracePipeline(const PipelineConfig& config, std::ostream* main)
-    : config_(config), records_(config.format, config.timestampHz) {
+    : config_(config),
+      text_(config.format == OutputFormat::Text),
+      main_(config.text.time, config.text.color),
+      timer_(config.clocks),
+      records_(config.format, config.clocks) {
     main_.stream = config.quiet ? nullptr : main;
     main_.name = "standard output";
+    main_.live = config.text.livePartialLines;
     counters_.enabledMask = config_.enabledMask;
     for (unsigned port = 0; port < 32; ++port) {
         enabled_[port] = ((config_.enabledMask >> port) & 1u) != 0;
     }
+    const TimeColumn column(config.text.time);
+    useTimer_ = main_.stream != nullptr && (!text_ || column.showsTarget());
 
     std::array<bool, kPortCount> filed{};
     for (const PortFileRoute& file : config_.files) {
@@ -38,7 +46,7 @@ TracePipeline::TracePipeline(const PipelineConfig& config, std::ostream* main)
     if (shown.empty()) {
         for (unsigned port = 0; port < kPortCount; ++port) {
             if (!filed[port]) {
-                shown.push_back(PortRoute{port, PortFormat::Auto});
+                shown.emplace_back(port);
             }
         }
     }
@@ -52,26 +60,76 @@ TracePipeline::TracePipeline(const PipelineConfig& config, std::ostream* main)
             continue;
         }
         onMain_[route.port] = true;
-        if (config_.format == OutputFormat::Text && main_.stream != nullptr) {
+        recordFormat_[route.port] = route.format;
+        if (text_ && main_.stream != nullptr) {
             const bool prefix = prefix_ || !enabled_[route.port];
             routes_[route.port].push_back(
-                Route{PortFormatter(route.port, route.format, prefix), &main_});
+                Route{PortFormatter(route.port, route.format, prefix, route.pattern), &main_});
         }
     }
     for (const PortFileRoute& file : config_.files) {
         if (file.port >= kPortCount || file.stream == nullptr) {
             continue;
         }
-        auto output = std::make_unique<Output>();
+        // A port's file holds its text alone: no time column, no colour.
+        auto output = std::make_unique<Output>(TimeColumnConfig{}, false);
         output->stream = file.stream;
         output->name = "the file of port " + std::to_string(file.port);
         routes_[file.port].push_back(
-            Route{PortFormatter(file.port, file.format, false), output.get()});
+            Route{PortFormatter(file.port, file.format, false, file.pattern), output.get()});
         files_.push_back(std::move(output));
     }
-    if (main_.stream != nullptr) {
-        main_.pending = records_.header();
+    if (main_.stream != nullptr && !text_) {
+        main_.display.pending() = records_.header();
     }
+}
+
+void TracePipeline::recordPacket(const TimedPacket& timed) {
+    const itm::Packet& packet = timed.packet;
+    std::optional<std::string> text;
+    if (packet.kind == itm::PacketKind::Instrumentation) {
+        const PortFormat format = recordFormat_[packet.port];
+        WriteClass& last = recordClass_[packet.port];
+        const WriteClass kind = classifyWrite(packet, last);
+        last = kind == WriteClass::Unclear ? last : kind;
+        if (format == PortFormat::Text ||
+            (format == PortFormat::Auto && kind == WriteClass::Text)) {
+            text = writeCharacters(packet);
+        }
+    }
+    records_.appendPacket(timed, text, main_.display.pending());
+}
+
+void TracePipeline::dispatch(const TimedPacket& timed) {
+    const itm::Packet& packet = timed.packet;
+    if (!text_) {
+        if (main_.stream != nullptr &&
+            (packet.kind != itm::PacketKind::Instrumentation || onMain_[packet.port])) {
+            recordPacket(timed);
+        }
+        return;
+    }
+    if (timed.seconds && main_.display.time().showsTarget()) {
+        main_.display.time().noteTarget(*timed.seconds);
+    }
+    if (packet.kind == itm::PacketKind::Instrumentation) {
+        for (Route& route : routes_[packet.port]) {
+            route.formatter.add(timed, route.output->display);
+        }
+        return;
+    }
+    RowLabel label;
+    std::string body;
+    if (main_.stream != nullptr && eventRow(packet, config_.text.events, label, body)) {
+        main_.display.row(label, LineStamp{timed.seconds, timed.hostUs}, body);
+    }
+}
+
+void TracePipeline::dispatchTimed() {
+    for (const TimedPacket& timed : timed_) {
+        dispatch(timed);
+    }
+    timed_.clear();
 }
 
 void TracePipeline::onPacket(const itm::Packet& packet, std::optional<uint64_t> hostUs) {
@@ -79,24 +137,27 @@ void TracePipeline::onPacket(const itm::Packet& packet, std::optional<uint64_t> 
     if (packet.kind == itm::PacketKind::Instrumentation) {
         ++counters_.portPackets[packet.port];
         counters_.unexpectedPackets += enabled_[packet.port] ? 0 : 1;
-        for (Route& route : routes_[packet.port]) {
-            route.formatter.add(packet, route.output->pending);
+        if (!useTimer_) {
+            // Text without target time: nothing waits for a timestamp.
+            TimedPacket timed;
+            timed.packet = packet;
+            timed.hostUs = hostUs;
+            for (Route& route : routes_[packet.port]) {
+                route.formatter.add(timed, route.output->display);
+            }
+            return;
         }
     } else if (packet.kind == itm::PacketKind::Overflow) {
         ++counters_.overflows;
     }
-    if (config_.format != OutputFormat::Text && main_.stream != nullptr) {
-        if (packet.kind != itm::PacketKind::Instrumentation || onMain_[packet.port]) {
-            timer_.add(packet, hostUs, timed_);
-        }
+    if (useTimer_) {
+        timer_.add(packet, hostUs, timed_);
+    } else if (config_.text.events.shown) {
+        TimedPacket timed;
+        timed.packet = packet;
+        timed.hostUs = hostUs;
+        dispatch(timed);
     }
-}
-
-void TracePipeline::writeRecords() {
-    for (const TimedPacket& timed : timed_) {
-        records_.appendPacket(timed, main_.pending);
-    }
-    timed_.clear();
 }
 
 void TracePipeline::decode(const uint8_t* bytes, size_t size, std::optional<uint64_t> hostUs) {
@@ -123,8 +184,52 @@ void TracePipeline::data(const uint8_t* bytes, size_t size, std::optional<uint64
         if (counters_.bytes % kHealthSliceBytes == 0) {
             noteHealth();
         }
+        dispatchTimed();
     }
-    writeRecords();
+}
+
+void TracePipeline::tick(uint64_t nowUs) {
+    const std::optional<uint64_t> held = timer_.heldSinceUs();
+    if (held && nowUs >= *held + kPartialLineHoldUs) {
+        // A timestamp follows its packet at once; after a pause none is coming for this one.
+        timer_.flush(timed_);
+        dispatchTimed();
+    }
+    std::vector<Route*> due;
+    for (auto& routes : routes_) {
+        for (Route& route : routes) {
+            if (route.formatter.waiting() && showsEarly(route) &&
+                nowUs >= route.formatter.waitingSinceUs() + kPartialLineHoldUs) {
+                due.push_back(&route);
+            }
+        }
+    }
+    // In the order their text arrived, so that the rows keep the stream's order.
+    std::stable_sort(due.begin(), due.end(), [](const Route* a, const Route* b) {
+        return a->formatter.waitingSinceUs() < b->formatter.waitingSinceUs();
+    });
+    for (Route* route : due) {
+        route->formatter.showWaiting(route->output->display);
+    }
+}
+
+std::optional<uint64_t> TracePipeline::nextDueUs() const {
+    std::optional<uint64_t> next;
+    auto consider = [&next](uint64_t sinceUs) {
+        const uint64_t due = sinceUs + kPartialLineHoldUs;
+        next = next ? std::min(*next, due) : due;
+    };
+    if (const std::optional<uint64_t> held = timer_.heldSinceUs()) {
+        consider(*held);
+    }
+    for (const auto& routes : routes_) {
+        for (const Route& route : routes) {
+            if (route.formatter.waiting() && showsEarly(route)) {
+                consider(route.formatter.waitingSinceUs());
+            }
+        }
+    }
+    return next;
 }
 
 void TracePipeline::noteHealth() {
@@ -152,10 +257,10 @@ StreamTally TracePipeline::tally() const {
 void TracePipeline::endSegment() {
     decoder_.finish();
     timer_.flush(timed_);
-    writeRecords();
+    dispatchTimed();
     for (auto& routes : routes_) {
         for (Route& route : routes) {
-            route.formatter.flush(route.output->pending);
+            route.formatter.flush(route.output->display);
         }
     }
 }
@@ -182,10 +287,11 @@ void TracePipeline::gap(GapCause cause, uint64_t lostBytes, std::optional<uint64
     if (main_.stream == nullptr) {
         return;
     }
-    if (config_.format != OutputFormat::Text) {
-        records_.appendGap(cause, lostBytes, hostUs, main_.pending);
+    if (!text_) {
+        records_.appendGap(cause, lostBytes, hostUs, main_.display.pending());
     } else {
-        main_.pending += gapLine(cause, lostBytes);
+        main_.display.row(RowLabel{"[gap]", sgr::kRed}, LineStamp{std::nullopt, hostUs},
+                          gapText(cause, lostBytes));
     }
 }
 
@@ -194,24 +300,28 @@ void TracePipeline::finish() {
     // was not received wrong, so it is not a decode error (the recording keeps its bytes).
     cutBytes_ += decoder_.heldBytes();
     endSegment();
+    main_.display.closeOpenRow();
+    for (auto& file : files_) {
+        file->display.closeOpenRow();
+    }
     noteHealth();
 }
 
 void TracePipeline::closeMain() {
     main_.stream = nullptr;
-    main_.pending.clear();
+    main_.display.pending().clear();
 }
 
 bool TracePipeline::flush() {
     auto write = [&](Output& output) {
-        if (output.pending.empty() || output.stream == nullptr) {
-            output.pending.clear();
+        std::string& pending = output.display.pending();
+        if (pending.empty() || output.stream == nullptr) {
+            pending.clear();
             return true;
         }
-        output.stream->write(output.pending.data(),
-                             static_cast<std::streamsize>(output.pending.size()));
+        output.stream->write(pending.data(), static_cast<std::streamsize>(pending.size()));
         output.stream->flush();
-        output.pending.clear();
+        pending.clear();
         if (!*output.stream) {
             failed_ = output.name;
             mainFailed_ = mainFailed_ || &output == &main_;

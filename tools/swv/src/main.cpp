@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <csignal>
+#include <cstdlib>
 #include <exception>
 #include <iostream>
 
@@ -15,6 +16,7 @@ namespace {
 
 std::atomic<int> g_stopRequests{0};
 std::atomic<bool> g_screenActive{false};
+std::atomic<int> g_resizes{0};
 
 // The first Ctrl-C stops the capture cleanly; a second one ends the process at once, giving the
 // terminal its own screen back if a full-screen view has it.
@@ -29,14 +31,25 @@ void onStopSignal(int) {
     }
 }
 
-bool terminalSize(unsigned& columns, unsigned& rows) {
+bool sizeOf(int fd, unsigned& columns, unsigned& rows) {
     winsize size = {};
-    if (::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) != 0 || size.ws_col == 0 || size.ws_row == 0) {
+    if (::ioctl(fd, TIOCGWINSZ, &size) != 0 || size.ws_col == 0 || size.ws_row == 0) {
         return false;
     }
     columns = size.ws_col;
     rows = size.ws_row;
     return true;
+}
+
+bool terminalSize(unsigned& columns, unsigned& rows) {
+    return sizeOf(STDOUT_FILENO, columns, rows);
+}
+
+// The live status line is on stderr, which may be another terminal than standard output.
+unsigned stderrColumns() {
+    unsigned columns = 0;
+    unsigned rows = 0;
+    return sizeOf(STDERR_FILENO, columns, rows) ? columns : 0;
 }
 
 void installSignalHandlers() {
@@ -45,6 +58,12 @@ void installSignalHandlers() {
     sigemptyset(&action.sa_mask);
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
+    // The status line is fitted to the terminal again after a resize.
+    struct sigaction resize = {};
+    resize.sa_handler = [](int) { g_resizes.fetch_add(1); };
+    sigemptyset(&resize.sa_mask);
+    resize.sa_flags = SA_RESTART;
+    sigaction(SIGWINCH, &resize, nullptr);
     // A closed pipe shows as a failed write, which ends the capture cleanly and quietly.
     std::signal(SIGPIPE, SIG_IGN);
 }
@@ -70,6 +89,10 @@ int main(int argc, char** argv) {
         env.outputGone = stdoutReaderGone;
         env.terminalSize = terminalSize;
         env.screenActive = &g_screenActive;
+        const char* noColor = std::getenv("NO_COLOR");
+        env.noColorSet = noColor != nullptr && noColor[0] != '\0';
+        env.terminalColumns = stderrColumns;
+        env.resizes = &g_resizes;
         return dravik::swv::runTool(env, argc, argv);
     } catch (const std::exception& e) {
         std::cerr << "dravik-swv: " << e.what() << "\n";

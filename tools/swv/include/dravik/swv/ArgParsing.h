@@ -11,7 +11,7 @@ namespace dravik::swv {
 
 // Decimal, or hex with 0x. No sign, no spaces, nothing after the digits; at most `max`.
 bool parseNumber(const std::string& text, uint64_t max, uint64_t& value, std::string& error);
-// "N=FORMAT", N a port 0..255.
+// "N=FORMAT", N a port 0..255, FORMAT a format's name or a pattern (it holds a '%').
 bool parsePortOption(const std::string& text, PortRoute& route, std::string& error);
 // "N=PATH".
 bool parsePortFileOption(const std::string& text, PortFileOption& option, std::string& error);

@@ -36,10 +36,13 @@ struct StatusSnapshot {
 // Fills the packet side of a snapshot from the pipeline's counters (gaps included).
 StatusSnapshot snapshotFrom(const PipelineCounters& counters);
 
-// "1.2 MB/s"-style throughput: B/s, kB/s or MB/s (decimal units) with one decimal.
+// "1.2 MB"-style amounts: B, kB or MB (decimal units) with one decimal.
+std::string formatByteCount(double bytes);
+// "1.2 MB/s"-style throughput.
 std::string formatByteRate(double bytesPerSecond);
 
-// One line for the terminal, without line end.
+// One line for the terminal, without line end, the most important first: time, throughput,
+// amount, packets, the losses that happened ("no losses" when none), then the packets per port.
 std::string formatStatusLine(const StatusSnapshot& status);
 
 // The summary at the end, one item per line, the health verdict last; `what` is "captured" or

@@ -42,6 +42,14 @@ struct ToolEnvironment {
     std::atomic<bool>* screenActive = nullptr;
     // Chunks of the drain queue (4 KiB each).
     size_t queueChunks = 4096;
+    // NO_COLOR is set to anything but the empty string: `--color auto` colours nothing.
+    bool noColorSet = false;
+    // Warnings on `err` are coloured (decided from --color once the arguments are read).
+    bool errColor = false;
+    // The width of the terminal `err` is, in columns; 0 when not known. Asked again after each
+    // change of `resizes` (SIGWINCH). Null: 80.
+    std::function<unsigned()> terminalColumns;
+    const std::atomic<int>* resizes = nullptr;
     // Serialises writes to `err`: the device object's diagnostics arrive on the draining thread.
     std::mutex errMutex;
 

@@ -7,6 +7,9 @@
 #include <utility>
 #include <vector>
 
+#include "dravik/swv/Colour.h"
+#include "dravik/swv/EventRows.h"
+#include "dravik/swv/LineTime.h"
 #include "dravik/swv/PacketRecords.h"
 #include "dravik/swv/TracePipeline.h"
 
@@ -46,6 +49,12 @@ struct OutputOptions {
     OutputFormat format = OutputFormat::Text;
     std::vector<PortRoute> ports;  // --port N=FORMAT
     std::vector<PortFileOption> portFiles;
+    // --time; nullopt when not given: a capture with --timestamps, or a decode of a recording
+    // with timestamps, shows the target time.
+    std::optional<TimeSource> time;
+    TimeFormat timeFormat = TimeFormat::Relative;
+    EventOptions events;
+    ColorMode color = ColorMode::Auto;
     bool quiet = false;
 };
 

@@ -4,6 +4,7 @@
 
 #include <fstream>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -23,9 +24,18 @@ class PortFiles {
     std::vector<std::unique_ptr<std::ofstream>> files_;
 };
 
+// Where the main output goes, which decides how its text looks.
+struct MainOutput {
+    bool terminal = false;
+    bool noColorSet = false;  // NO_COLOR is set (to anything but the empty string)
+    bool live = false;        // unfinished lines shown as they come (a live capture on a terminal)
+    std::optional<int64_t> startWallUs;  // the capture's start, for absolute host times
+};
+
 // The pipeline settings the output options give; `enabledMask`: the stimulus ports the trace
 // setup enabled.
 PipelineConfig pipelineConfig(const OutputOptions& options, const PortFiles& files,
-                              uint32_t enabledMask, double timestampHz);
+                              uint32_t enabledMask, const TargetClocks& clocks,
+                              const MainOutput& main);
 
 }  // namespace dravik::swv

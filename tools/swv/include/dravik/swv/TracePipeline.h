@@ -1,7 +1,13 @@
-// From SWO bytes to what the user sees: the ITM decoder, then per-port text or one record per
-// packet on the main output, per-port files, and the counters the status shows. The same pipeline
-// serves a live capture and the replay of a recording. Output is collected per call and written by
-// flush(), so a caller decides when the (possibly slow) streams are touched.
+// From SWO bytes to what the user sees: the ITM decoder, then per-port text (with the time column
+// and the events asked for) or one record per packet on the main output, per-port files, and the
+// counters the status shows. The same pipeline serves a live capture and the replay of a
+// recording. Output is collected per call and written by flush(), so a caller decides when the
+// (possibly slow) streams are touched.
+//
+// Unfinished lines: on a live output (a terminal) the text of a line that has not ended is shown
+// once it has waited kPartialLineHoldUs, and the line continues on the same row as more arrives.
+// Elsewhere a line is written when it ends, except that once the capture is ending (ending())
+// no output holds text longer than that either. tick() shows what is due.
 #pragma once
 
 #include <array>
@@ -10,27 +16,50 @@
 #include <optional>
 #include <ostream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "dravik/itm/Decoder.h"
+#include "dravik/swv/EventRows.h"
+#include "dravik/swv/LineTime.h"
 #include "dravik/swv/PacketRecords.h"
+#include "dravik/swv/PacketTimer.h"
 #include "dravik/swv/PortFormatter.h"
 #include "dravik/swv/Recording.h"
 #include "dravik/swv/StreamHealth.h"
+#include "dravik/swv/TextDisplay.h"
 
 namespace dravik::swv {
 
 inline constexpr unsigned kPortCount = 256;  // 8 pages of 32 stimulus ports
 
 struct PortRoute {
-    unsigned port = 0;
-    PortFormat format = PortFormat::Auto;
+    PortRoute(unsigned port = 0, PortFormat format = PortFormat::Auto, ValuePattern pattern = {})
+        : port(port), format(format), pattern(std::move(pattern)) {}
+
+    unsigned port;
+    PortFormat format;
+    ValuePattern pattern;  // PortFormat::Pattern
 };
 
 struct PortFileRoute {
-    unsigned port = 0;
-    PortFormat format = PortFormat::Auto;
-    std::ostream* stream = nullptr;
+    PortFileRoute(unsigned port = 0, PortFormat format = PortFormat::Auto,
+                  std::ostream* stream = nullptr, ValuePattern pattern = {})
+        : port(port), format(format), stream(stream), pattern(std::move(pattern)) {}
+
+    unsigned port;
+    PortFormat format;
+    std::ostream* stream;
+    ValuePattern pattern;
+};
+
+// How text output looks (the main output; port files carry the port's text alone).
+struct TextOptions {
+    TimeColumnConfig time;
+    EventOptions events;
+    bool color = false;
+    // The main output is a terminal: unfinished lines are shown after kPartialLineHoldUs.
+    bool livePartialLines = false;
 };
 
 struct PipelineConfig {
@@ -44,8 +73,9 @@ struct PipelineConfig {
     uint32_t enabledMask = 0xFFFFFFFF;
     // Ports written to files are left out of the default set.
     std::vector<PortFileRoute> files;
-    double timestampHz = 0;  // ITM timestamp clock; 0 when not known
-    bool quiet = false;      // nothing on the main output
+    TargetClocks clocks;  // what makes seconds of the target's timestamps
+    TextOptions text;
+    bool quiet = false;  // nothing on the main output
 };
 
 struct PipelineCounters {
@@ -62,11 +92,16 @@ struct PipelineCounters {
     uint64_t readFailures = 0;
 };
 
-// The line text output shows where trace is missing: "[gap] 4096 bytes not shown: ...".
-std::string gapLine(GapCause cause, uint64_t lostBytes);
+// What text output says where trace is missing, after its "[gap]" label: "4096 bytes not
+// shown: the output could not keep up".
+std::string gapText(GapCause cause, uint64_t lostBytes);
 
 class TracePipeline {
   public:
+    // How long an unfinished line waits before it is shown: short enough to feel live, long
+    // enough that a line written in a few pieces at once is shown whole.
+    static constexpr uint64_t kPartialLineHoldUs = 50000;
+
     // main: the main output (may be null with `quiet`).
     TracePipeline(const PipelineConfig& config, std::ostream* main);
     // Routes point into the pipeline itself.
@@ -77,6 +112,14 @@ class TracePipeline {
     // Trace is missing here: no packet is made of the bytes on both sides of it, and the bytes of
     // the packet it cut are not decode errors. Text output shows a line at the place.
     void gap(GapCause cause, uint64_t lostBytes, std::optional<uint64_t> hostUs);
+    // Shows what has waited kPartialLineHoldUs by `nowUs` (the clock of the host times given
+    // with the data): unfinished lines where they are shown early, and a packet held for the
+    // timestamp that did not come.
+    void tick(uint64_t nowUs);
+    // When tick() would next show something; nullopt when nothing waits.
+    std::optional<uint64_t> nextDueUs() const;
+    // The capture is ending: from now on no output holds an unfinished line for long.
+    void ending() { ending_ = true; }
     // End of the stream: partial packets and unfinished lines go out.
     void finish();
     // Writes what has been produced; false when a stream failed (failedStream() says which).
@@ -93,15 +136,23 @@ class TracePipeline {
     bool mainFailed() const { return mainFailed_; }
     // Nothing more goes to the main output (its reader went away); files go on.
     void closeMain();
+    // Whether the main output has something to write.
+    bool mainPending() const { return !main_.display.pending().empty(); }
+    // Whether the main output ends in an unfinished line (a row without its line end).
+    bool mainRowOpen() const { return main_.display.rowOpen(); }
+    // Ends that row, so that something else can be written to the same terminal.
+    void closeMainRow() { main_.display.closeOpenRow(); }
     // Whether lines carry their port (more than one enabled port on the main output); lines of
     // an unexpected port always do.
     bool prefixesLines() const { return prefix_; }
 
   private:
     struct Output {
+        Output(const TimeColumnConfig& time, bool color) : display(time, color) {}
         std::ostream* stream = nullptr;
         std::string name;
-        std::string pending;
+        TextDisplay display;
+        bool live = false;  // unfinished lines shown early
     };
     struct Route {
         PortFormatter formatter;
@@ -115,16 +166,24 @@ class TracePipeline {
     void onPacket(const itm::Packet& packet, std::optional<uint64_t> hostUs);
     void decode(const uint8_t* bytes, size_t size, std::optional<uint64_t> hostUs);
     void noteHealth();
-    void writeRecords();
+    void dispatch(const TimedPacket& timed);
+    void dispatchTimed();
+    void recordPacket(const TimedPacket& timed);
     void endSegment();
+    bool showsEarly(const Route& route) const { return route.output->live || ending_; }
 
     PipelineConfig config_;
     bool prefix_ = false;
+    bool text_ = true;       // text output, not records
+    bool useTimer_ = false;  // packets wait for their timestamps
+    bool ending_ = false;
     itm::Decoder decoder_;
     Output main_;
     std::vector<std::unique_ptr<Output>> files_;
     std::array<std::vector<Route>, kPortCount> routes_;
-    std::array<bool, kPortCount> onMain_{};  // for the record formats' port filter
+    std::array<bool, kPortCount> onMain_{};              // for the record formats' port filter
+    std::array<PortFormat, kPortCount> recordFormat_{};  // whether a record carries text
+    std::array<WriteClass, kPortCount> recordClass_{};
     std::array<bool, kPortCount> enabled_{};
     PacketTimer timer_;
     PacketRecordFormatter records_;
