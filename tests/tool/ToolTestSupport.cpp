@@ -8,9 +8,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <optional>
 #include <sstream>
 
 #include "DravikTrace.h"
+#include "dravik/swv/RecordingReader.h"
 
 namespace dravik::swv::test {
 
@@ -103,6 +105,19 @@ void writeBytes(const std::string& path, const Bytes& bytes) {
 bool fileExists(const std::string& path) {
     struct stat info;
     return ::stat(path.c_str(), &info) == 0;
+}
+
+Bytes recordedTrace(const std::string& path) {
+    RecordingReader reader;
+    std::string error;
+    EXPECT_TRUE(reader.open(path, false, error)) << error;
+    Bytes trace;
+    Record record;
+    while (reader.next(record) == RecordingReader::Status::Record) {
+        trace.insert(trace.end(), record.data.begin(), record.data.end());
+    }
+    EXPECT_TRUE(reader.sawEnd()) << path << " was not finished";
+    return trace;
 }
 
 // --- FakeTraceInterface ---
@@ -211,6 +226,16 @@ int FakeTraceInterface::stopSwvRead() {
 
 int FakeTraceInterface::readSwvData(char* buffer, int offset, int* length) {
     begin("DravikReadSWVData(" + std::to_string(*length) + ")");
+    std::optional<size_t> scripted;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (!stopped_ && !polls.empty()) {
+            scripted = pollsAnswered_++;
+        }
+    }
+    if (scripted && beforePoll) {
+        beforePoll(*scripted);
+    }
     SwvPoll poll;
     {
         std::lock_guard<std::mutex> lock(mutex_);

@@ -18,6 +18,7 @@
 #include "dravik/swv/TraceDrain.h"
 #include "dravik/swv/TracePipeline.h"
 #include "dravik/swv/TraceRegisterMap.h"
+#include "dravik/swv/TraceServer.h"
 #include "dravik/swv/TraceSetup.h"
 
 namespace dravik::swv {
@@ -100,6 +101,23 @@ StatusSnapshot captureStatus(const TracePipeline& pipeline, const DrainCounters&
     return status;
 }
 
+// Until `count` clients are connected, showing them as they come; false when the user stopped
+// the capture meanwhile. Waits on the real clock: it is the network it waits for.
+bool waitForClients(ToolEnvironment& env, TraceServer& server, size_t count) {
+    env.message("dravik-swv: waiting for " + std::to_string(count) +
+                (count == 1 ? " client" : " clients") + " before the target runs\n");
+    while (true) {
+        env.message(server.takeLog());
+        if (server.connectedClients() >= count) {
+            return true;
+        }
+        if (env.stopRequested()) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+}
+
 }  // namespace
 
 int runCapture(ToolEnvironment& env, const CaptureOptions& options) {
@@ -114,6 +132,17 @@ int runCapture(ToolEnvironment& env, const CaptureOptions& options) {
         !recordings.open(options.rawPath, options.rawPlainPath, error)) {
         env.message("dravik-swv: " + error + "\n");
         return kExitFailure;
+    }
+    // Listening comes before the probe is touched: a port in use ends the capture before it
+    // begins.
+    std::unique_ptr<TraceServer> server;
+    if (!options.serve.listeners.empty()) {
+        server = std::make_unique<TraceServer>(options.serve);
+        if (!server->start(error)) {
+            env.message("dravik-swv: " + error + "\n");
+            return kExitFailure;
+        }
+        env.message(server->listeningText());
     }
 
     ProbeSession session(env, options.verbose);
@@ -131,6 +160,11 @@ int runCapture(ToolEnvironment& env, const CaptureOptions& options) {
         TraceRequest{options.stimulusMask, options.mode, options.timestamps, !options.noSync});
     if (!setup) {
         return kExitFailure;
+    }
+    if (server && options.serve.waitClients > 0 &&
+        !waitForClients(env, *server, options.serve.waitClients)) {
+        env.message("dravik-swv: stopped while waiting for clients; nothing was captured\n");
+        return options.strict ? kExitFailure : kExitOk;
     }
     int coreStatus = 0;
     const int runResult = env.api.runDevice(&coreStatus);
@@ -168,6 +202,9 @@ int runCapture(ToolEnvironment& env, const CaptureOptions& options) {
     if (recordings.any()) {
         drain.addSink(recordings);
     }
+    if (server) {
+        drain.addSink(*server);
+    }
     // From here until the join, only the draining thread calls the library.
     std::thread drainer([&drain] { drain.run(); });
 
@@ -194,6 +231,14 @@ int runCapture(ToolEnvironment& env, const CaptureOptions& options) {
         env.message(text);
         failed = true;
         stopOnce();
+    };
+    auto showServerLog = [&] {
+        const std::string lines = server ? server->takeLog() : std::string();
+        if (!lines.empty()) {
+            status.clear();
+            env.message(lines);
+            status.redraw();
+        }
     };
 
     while (true) {
@@ -245,6 +290,7 @@ int runCapture(ToolEnvironment& env, const CaptureOptions& options) {
             break;
         }
 
+        showServerLog();
         const uint64_t now = env.clock.nowUs();
         if (std::optional<CallFailure> readFailure = drain.takeFirstReadFailure()) {
             status.clear();
@@ -272,6 +318,10 @@ int runCapture(ToolEnvironment& env, const CaptureOptions& options) {
     }
     drainer.join();
     session.setReceiverRunning(false);
+    if (server) {
+        server->stop();
+        showServerLog();
+    }
 
     pipeline.finish();
     if (!pipeline.flush() && !failed) {
@@ -308,6 +358,9 @@ int runCapture(ToolEnvironment& env, const CaptureOptions& options) {
     }
     StatusSnapshot summary = captureStatus(pipeline, counters, seconds, 0);
     summary.health = verdict;
+    if (server) {
+        summary.details = server->summaryLines();
+    }
     env.message(formatSummary(summary, "captured"));
     if (failed) {
         return kExitFailure;

@@ -7,6 +7,8 @@
 #include <utility>
 #include <vector>
 
+#include "dravik/stream/Address.h"
+#include "dravik/stream/StreamServer.h"
 #include "dravik/swv/PacketRecords.h"
 #include "dravik/swv/TracePipeline.h"
 
@@ -43,6 +45,15 @@ struct OutputOptions {
     bool quiet = false;
 };
 
+// The stream server of a capture (--serve, --serve-frames).
+struct ServeOptions {
+    std::vector<stream::ListenerConfig> listeners;  // empty: no server
+    size_t maxClients = 16;
+    size_t queueBytes = size_t{4} << 20;  // each client's own queue
+    // Clients to wait for before the target runs, so that they see the trace from its start.
+    size_t waitClients = 0;
+};
+
 struct CaptureOptions {
     SelectionOptions selection;
     RateOptions rate;
@@ -56,10 +67,13 @@ struct CaptureOptions {
     std::string rawPlainPath;
     bool strict = false;  // exit 1 when the trace is not healthy
     bool verbose = false;
+    ServeOptions serve;
 };
 
 struct DecodeOptions {
     std::string path;
+    std::optional<stream::StreamUrl> url;  // a network input instead of a file
+    uint8_t tag = stream::kItmTag;         // the frames of a frames:// input that carry the trace
     OutputOptions output;
     bool plain = false;
     uint32_t clockHz = 0;  // 0: the recording's
