@@ -94,6 +94,10 @@ int runNetworkDecode(ToolEnvironment& env, const DecodeOptions& options) {
         return outputFailed(env, pipeline);
     }
     std::string end = "the server closed the stream";
+    if (source.stats().wireBytes == 0) {
+        // A server with all the clients it takes accepts and closes at once.
+        end += " before sending anything (a server at its limit of clients refuses so)";
+    }
     if (got < 0) {
         env.message("dravik-swv: " + source.error() + "\n");
         end = "the connection broke";

@@ -98,16 +98,15 @@ std::vector<std::string> TraceServer::summaryLines() const {
     }
     std::vector<std::string> lines = {head};
     for (const stream::ClientStats& client : clients) {
-        // What was still queued when the server closed the client never reached it either.
-        std::string line = "  client " + std::to_string(client.id) + " " + client.address + " (" +
-                           kindText(client.kind) + "): sent " + std::to_string(client.bytesSent) +
-                           " B, dropped " +
-                           std::to_string(client.bytesDropped + client.bytesQueued) + " B";
-        if (std::find(presentAtEnd_.begin(), presentAtEnd_.end(), client.id) ==
-            presentAtEnd_.end()) {
-            line += ", left before the end";
-        }
-        lines.push_back(line);
+        const bool present =
+            std::find(presentAtEnd_.begin(), presentAtEnd_.end(), client.id) != presentAtEnd_.end();
+        // What was still queued when the server closed a client that stayed to the end never
+        // reached it: lost like a drop. One that left was simply not there for the rest.
+        const uint64_t dropped = client.bytesDropped + (present ? client.bytesQueued : 0);
+        lines.push_back("  client " + std::to_string(client.id) + " " + client.address + " (" +
+                        kindText(client.kind) + "): sent " + std::to_string(client.bytesSent) +
+                        " B, dropped " + std::to_string(dropped) + " B" +
+                        (present ? "" : ", left before the end"));
     }
     return lines;
 }
