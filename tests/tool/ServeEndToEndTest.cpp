@@ -36,14 +36,6 @@ std::vector<std::string> servedPorts(const ToolProcess& tool, size_t count) {
     return ports;
 }
 
-size_t occurrences(const std::string& text, const std::string& part) {
-    size_t count = 0;
-    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
-        ++count;
-    }
-    return count;
-}
-
 TEST(ServeEndToEnd, EveryClientGetsWhatTheRecordingHolds) {
     SKIP_WITHOUT_TRACE();
     TempDir dir;

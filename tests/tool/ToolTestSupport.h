@@ -55,6 +55,8 @@ std::string readFile(const std::string& path);
 Bytes readBytes(const std::string& path);
 void writeBytes(const std::string& path, const Bytes& bytes);
 bool fileExists(const std::string& path);
+// How often `part` stands in `text`, overlaps counted.
+size_t occurrences(const std::string& text, const std::string& part);
 // The trace a recording holds: its data records' bytes, in order.
 Bytes recordedTrace(const std::string& path);
 
