@@ -15,6 +15,8 @@ int FuzzExportedCalls(const uint8_t* data, size_t size);
 int FuzzDecoder(const uint8_t* data, size_t size);
 // The decoder against the plain reference decoder, in chunks the input chooses.
 int FuzzDecoderDifferential(const uint8_t* data, size_t size);
+// The frame reader and the COBS codec on bytes from the network.
+int FuzzStreamFrames(const uint8_t* data, size_t size);
 // The bench's JSON description loader on arbitrary text.
 int FuzzBenchDescription(const uint8_t* data, size_t size);
 

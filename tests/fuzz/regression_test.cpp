@@ -54,6 +54,7 @@ const Target kTargets[] = {
     {"exported_calls", FuzzExportedCalls},
     {"decoder", FuzzDecoder},
     {"decoder_differential", FuzzDecoderDifferential},
+    {"stream_frames", FuzzStreamFrames},
 #ifdef DRAVIK_FUZZ_DESCRIPTION
     {"bench_description", FuzzBenchDescription},
 #endif

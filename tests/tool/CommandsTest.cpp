@@ -22,6 +22,7 @@ using test::Bytes;
 using test::FakeClock;
 using test::FakeTraceInterface;
 using test::ItmStream;
+using test::occurrences;
 using test::SwvPoll;
 using test::TempDir;
 
@@ -104,14 +105,6 @@ Bytes garbage(size_t size) {
         byte = static_cast<uint8_t>(state >> 56);
     }
     return bytes;
-}
-
-size_t occurrences(const std::string& text, const std::string& part) {
-    size_t count = 0;
-    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
-        ++count;
-    }
-    return count;
 }
 
 // --- list ---

@@ -19,6 +19,7 @@
 #include <sstream>
 #include <thread>
 
+#include "EndToEndSupport.h"
 #include "ToolProcess.h"
 #include "ToolTestSupport.h"
 #include "dravik/swv/RecordingReader.h"
@@ -26,55 +27,6 @@
 namespace dravik::swv::test {
 namespace {
 
-const std::vector<std::string> kBenchRate = {"--clock", "72000000", "--swo-rate", "2000000"};
-
-// 5 ms of target time per exchange: a poll brings the bytes of several iterations (and a doctor's
-// short listen enough bytes to judge) however few polls a busy machine allows, while no poll
-// brings more than the probe's buffer holds.
-const char* const kManualBench = R"({"clock": {"mode": "manual", "exchangeLatencyUs": 5000}})";
-
-ToolRun onBench(std::vector<std::string> args, const std::string& config = kManualBench) {
-    return ToolRun(std::move(args), "", config);
-}
-
-std::string withTarget(const std::string& probe) {
-    return R"({"clock": {"mode": "manual", "exchangeLatencyUs": 5000}, "probes": [)" + probe + "]}";
-}
-
-std::vector<std::string> capture(std::vector<std::string> extra) {
-    std::vector<std::string> args = {"capture"};
-    args.insert(args.end(), kBenchRate.begin(), kBenchRate.end());
-    args.insert(args.end(), extra.begin(), extra.end());
-    return args;
-}
-
-// Why the trace path cannot be exercised yet; empty when it can.
-std::string traceUnavailableReason() {
-    static const std::string reason = [] {
-        const ProcessResult probe =
-            runToolProcess(onBench(capture({"--duration", "0.5", "--ports", "0x3", "-q"})));
-        std::smatch missing;
-        if (std::regex_search(probe.err, missing,
-                              std::regex("libDravikTrace.so has no (Dravik[A-Za-z]+)"))) {
-            return "libDravikTrace.so has no " + missing[1].str() +
-                   " yet (target selection and trace setup are not merged)";
-        }
-        if (probe.exitStatus == 0 && probe.err.find("captured 0 bytes") != std::string::npos) {
-            return std::string(
-                "the bench's target sends no trace yet (the end-to-end trace path is pending)");
-        }
-        return std::string();
-    }();
-    return reason;
-}
-
-#define SKIP_WITHOUT_TRACE()                                 \
-    do {                                                     \
-        const std::string reason = traceUnavailableReason(); \
-        if (!reason.empty()) {                               \
-            GTEST_SKIP() << reason;                          \
-        }                                                    \
-    } while (0)
 
 TEST(EndToEnd, CaptureShowsTheBenchProgramWithoutLoss) {
     SKIP_WITHOUT_TRACE();

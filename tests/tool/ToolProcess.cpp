@@ -125,6 +125,10 @@ ProcessResult ToolProcess::wait() {
     return result;
 }
 
+std::string ToolProcess::errSoFar() const {
+    return readFile(errPath_);
+}
+
 ProcessResult runToolProcess(const ToolRun& run) {
     ToolProcess process(run);
     return process.wait();

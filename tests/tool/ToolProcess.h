@@ -42,6 +42,8 @@ class ToolProcess {
     ~ToolProcess();
     void signal(int number);
     ProcessResult wait();
+    // What it wrote to standard error so far.
+    std::string errSoFar() const;
 
   private:
     pid_t pid_ = -1;

@@ -8,11 +8,13 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <optional>
 #include <regex>
 #include <sstream>
 
 #include "DravikTrace.h"
 #include "dravik/clock/TargetRegisters.h"
+#include "dravik/swv/RecordingReader.h"
 #include "dravik/swv/Tool.h"
 
 namespace dravik::swv::test {
@@ -178,6 +180,27 @@ bool fileExists(const std::string& path) {
     return ::stat(path.c_str(), &info) == 0;
 }
 
+size_t occurrences(const std::string& text, const std::string& part) {
+    size_t count = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
+        ++count;
+    }
+    return count;
+}
+
+Bytes recordedTrace(const std::string& path) {
+    RecordingReader reader;
+    std::string error;
+    EXPECT_TRUE(reader.open(path, false, error)) << error;
+    Bytes trace;
+    Record record;
+    while (reader.next(record) == RecordingReader::Status::Record) {
+        trace.insert(trace.end(), record.data.begin(), record.data.end());
+    }
+    EXPECT_TRUE(reader.sawEnd()) << path << " was not finished";
+    return trace;
+}
+
 // --- FakeTraceInterface ---
 
 std::vector<std::string> FakeTraceInterface::calls() const {
@@ -284,6 +307,16 @@ int FakeTraceInterface::stopSwvRead() {
 
 int FakeTraceInterface::readSwvData(char* buffer, int offset, int* length) {
     begin("DravikReadSWVData(" + std::to_string(*length) + ")");
+    std::optional<size_t> scripted;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (!stopped_ && !polls.empty()) {
+            scripted = pollsAnswered_++;
+        }
+    }
+    if (scripted && beforePoll) {
+        beforePoll(*scripted);
+    }
     SwvPoll poll;
     {
         std::lock_guard<std::mutex> lock(mutex_);

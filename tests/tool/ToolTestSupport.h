@@ -76,6 +76,10 @@ std::string readFile(const std::string& path);
 Bytes readBytes(const std::string& path);
 void writeBytes(const std::string& path, const Bytes& bytes);
 bool fileExists(const std::string& path);
+// How often `part` stands in `text`, overlaps counted.
+size_t occurrences(const std::string& text, const std::string& part);
+// The trace a recording holds: its data records' bytes, in order.
+Bytes recordedTrace(const std::string& path);
 
 // Time moves only when someone sleeps.
 class FakeClock final : public Clock {
@@ -131,6 +135,9 @@ class FakeTraceInterface final : public TraceInterface {
     std::set<uint32_t> failingRegisterReads;
     bool ignoreRegisterWrites = false;
     std::deque<SwvPoll> polls;  // then nothing pending
+    // Called with the index of each scripted poll before it is answered, off the fake's lock, on
+    // the caller's thread: a test paces a capture with it.
+    std::function<void(size_t)> beforePoll;
     // Bytes still pending when the receiver stops: the reads after the stop deliver them.
     Bytes pendingAtStop;
     // Diagnostics the device object gives while selecting, through the log sink.
@@ -174,6 +181,7 @@ class FakeTraceInterface final : public TraceInterface {
     std::vector<std::string> calls_;
     std::string step_, error_, warning_;
     bool stopped_ = false;
+    size_t pollsAnswered_ = 0;
 };
 
 }  // namespace dravik::swv::test

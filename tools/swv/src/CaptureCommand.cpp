@@ -21,6 +21,7 @@
 #include "dravik/swv/TraceDrain.h"
 #include "dravik/swv/TracePipeline.h"
 #include "dravik/swv/TraceRegisterMap.h"
+#include "dravik/swv/TraceServer.h"
 #include "dravik/swv/TraceSetup.h"
 
 namespace dravik::swv {
@@ -63,6 +64,23 @@ StatusSnapshot captureStatus(const TracePipeline& pipeline, const DrainCounters&
     return status;
 }
 
+// Until `count` clients are connected, showing them as they come; false when the user stopped
+// the capture meanwhile. Waits on the real clock: it is the network it waits for.
+bool waitForClients(ToolEnvironment& env, TraceServer& server, size_t count) {
+    env.message("dravik-swv: waiting for " + std::to_string(count) +
+                (count == 1 ? " client" : " clients") + " before the target runs\n");
+    while (true) {
+        env.message(server.takeLog());
+        if (server.connectedClients() >= count) {
+            return true;
+        }
+        if (env.stopRequested()) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+}
+
 }  // namespace
 
 int runCapture(ToolEnvironment& env, const CaptureOptions& options, CaptureObserver* observer) {
@@ -89,6 +107,17 @@ int runCapture(ToolEnvironment& env, const CaptureOptions& options, CaptureObser
         env.message("dravik-swv: " + error + "\n");
         return kExitFailure;
     }
+    // Listening comes before the probe is touched: a port in use ends the capture before it
+    // begins.
+    std::unique_ptr<TraceServer> server;
+    if (!options.serve.listeners.empty()) {
+        server = std::make_unique<TraceServer>(options.serve);
+        if (!server->start(error)) {
+            env.message("dravik-swv: " + error + "\n");
+            return kExitFailure;
+        }
+        env.message(server->listeningText());
+    }
 
     ProbeSession session(env, options.verbose);
     if (!session.require({EntryPoint::EnumerateDevices, EntryPoint::SelectDevice,
@@ -103,6 +132,15 @@ int runCapture(ToolEnvironment& env, const CaptureOptions& options, CaptureObser
     const TraceRequest request{options.stimulusMask, options.mode, options.timestamps,
                                !options.noSync};
     std::optional<TraceStart> start;
+    // Clients that asked to see the trace from its start are waited for before the target runs.
+    auto clientsReady = [&] {
+        if (server && options.serve.waitClients > 0 &&
+            !waitForClients(env, *server, options.serve.waitClients)) {
+            env.message("dravik-swv: stopped while waiting for clients; nothing was captured\n");
+            return false;
+        }
+        return true;
+    };
     if (given) {
         std::optional<SetupResult> setup = setUpTrace(session, *given, request);
         if (!setup) {
@@ -115,11 +153,17 @@ int runCapture(ToolEnvironment& env, const CaptureOptions& options, CaptureObser
             }
             setup->itmTcr = tcr;
         }
+        if (!clientsReady()) {
+            return options.strict ? kExitFailure : kExitOk;
+        }
         if (!session.runTarget()) {
             return kExitFailure;
         }
         start = TraceStart{*given, *setup, std::nullopt, 0};
     } else {
+        if (!clientsReady()) {
+            return options.strict ? kExitFailure : kExitOk;
+        }
         start = startAtMeasuredClock(session, options.rate, request);
         if (!start) {
             return kExitFailure;
@@ -183,6 +227,9 @@ int runCapture(ToolEnvironment& env, const CaptureOptions& options, CaptureObser
     if (recordings.any()) {
         drain.addSink(recordings);
     }
+    if (server) {
+        drain.addSink(*server);
+    }
     HealthAdvice advice;
     advice.clockHz = rate.clockHz;
     advice.prescaler = rate.prescaler;
@@ -238,6 +285,13 @@ int runCapture(ToolEnvironment& env, const CaptureOptions& options, CaptureObser
         failed = true;
         stopOnce();
     };
+    auto showServerLog = [&] {
+        const std::string lines = server ? server->takeLog() : std::string();
+        if (!lines.empty()) {
+            say(lines);
+        }
+    };
+
     // After bytes were decoded: the health warning once (the output follows in the loop).
     auto present = [&] {
         if (pipeline.takeHealthAlarm() && !warned) {
@@ -266,6 +320,9 @@ int runCapture(ToolEnvironment& env, const CaptureOptions& options, CaptureObser
         for (const HeardRead& read : start->trial->reads) {
             if (read.gap == GapCause::None) {
                 recordings.data(read.timeUs, read.bytes.data(), read.bytes.size());
+                if (server) {
+                    server->data(read.timeUs, read.bytes.data(), read.bytes.size());
+                }
                 pipeline.data(read.bytes.data(), read.bytes.size(), read.timeUs);
                 if (observer != nullptr) {
                     observer->data(read.bytes.data(), read.bytes.size(), read.timeUs);
@@ -273,6 +330,9 @@ int runCapture(ToolEnvironment& env, const CaptureOptions& options, CaptureObser
                 trialCounts.bytes += read.bytes.size();
             } else {
                 recordings.gap(read.timeUs, read.gap);
+                if (server) {
+                    server->gap(read.timeUs, read.gap);
+                }
                 pipeline.gap(read.gap, 0, read.timeUs);
                 if (observer != nullptr) {
                     observer->gap(read.gap, read.timeUs);
@@ -322,6 +382,7 @@ int runCapture(ToolEnvironment& env, const CaptureOptions& options, CaptureObser
             break;
         }
 
+        showServerLog();
         const uint64_t now = env.clock.nowUs();
         pipeline.tick(now - startUs);
         if (!framed) {
@@ -362,6 +423,10 @@ int runCapture(ToolEnvironment& env, const CaptureOptions& options, CaptureObser
     }
     drainer.join();
     session.setReceiverRunning(false);
+    if (server) {
+        server->stop();
+        showServerLog();
+    }
 
     pipeline.finish();
     status.erase();
@@ -399,6 +464,9 @@ int runCapture(ToolEnvironment& env, const CaptureOptions& options, CaptureObser
     }
     StatusSnapshot summary = captureStatus(pipeline, counters, trialCounts, seconds, 0);
     summary.health = verdict;
+    if (server) {
+        summary.details = server->summaryLines();
+    }
     env.message(formatSummary(summary, "captured"));
     if (failed) {
         return kExitFailure;

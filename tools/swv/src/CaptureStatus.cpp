@@ -139,6 +139,9 @@ std::string formatSummary(const StatusSnapshot& status, const char* what) {
                 unexpectedPortList(status) + ", not enabled\n";
     }
     text += "  losses: " + losses(status) + "\n";
+    for (const std::string& line : status.details) {
+        text += line + "\n";
+    }
     if (status.health) {
         text += "  health: " + describeVerdict(*status.health) + "\n";
     }

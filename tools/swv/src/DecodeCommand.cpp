@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "DecodeEnding.h"
 #include "dravik/swv/CaptureStatus.h"
 #include "dravik/swv/Commands.h"
 #include "dravik/swv/HealthWarning.h"
@@ -34,7 +35,8 @@ std::string describeHeader(const RecordingHeader& header) {
     return text;
 }
 
-// A reader that went away (`| head`) ends the decode quietly; any other failed write is an error.
+}  // namespace
+
 int outputFailed(ToolEnvironment& env, const TracePipeline& pipeline) {
     if (pipeline.mainFailed() && env.outputGone && env.outputGone()) {
         return kExitOk;
@@ -43,9 +45,24 @@ int outputFailed(ToolEnvironment& env, const TracePipeline& pipeline) {
     return kExitFailure;
 }
 
-}  // namespace
+int endDecode(ToolEnvironment& env, const TracePipeline& pipeline, const DecodeEnding& ending) {
+    const HealthVerdict verdict = pipeline.health().verdict();
+    if (verdict.unhealthy() && !ending.warned) {
+        env.message(healthWarning(verdict, ending.advice));
+    }
+    StatusSnapshot summary = snapshotFrom(pipeline.counters());
+    summary.elapsedSeconds = ending.seconds;
+    summary.details = ending.details;
+    summary.health = verdict;
+    env.message(formatSummary(summary, "decoded"));
+    const bool trusted = !verdict.unhealthy() && verdict.condition != StreamCondition::NoTrace;
+    return ending.status == kExitOk && ending.strict && !trusted ? kExitFailure : ending.status;
+}
 
 int runDecode(ToolEnvironment& env, const DecodeOptions& options) {
+    if (options.url) {
+        return runNetworkDecode(env, options);
+    }
     std::string error;
     RecordingReader reader;
     if (!reader.open(options.path, options.plain, error)) {
@@ -173,16 +190,13 @@ int runDecode(ToolEnvironment& env, const DecodeOptions& options) {
         env.message("dravik-swv: " + reader.name() +
                     " has no end record: the capture was cut short\n");
     }
-    const HealthVerdict verdict = pipeline.health().verdict();
-    if (verdict.unhealthy() && !warned) {
-        env.message(healthWarning(verdict, advice));
-    }
-    StatusSnapshot summary = snapshotFrom(pipeline.counters());
-    summary.elapsedSeconds = static_cast<double>(lastTimeUs) / 1e6;
-    summary.health = verdict;
-    env.message(formatSummary(summary, "decoded"));
-    const bool trusted = !verdict.unhealthy() && verdict.condition != StreamCondition::NoTrace;
-    return status == kExitOk && options.strict && !trusted ? kExitFailure : status;
+    DecodeEnding ending;
+    ending.advice = advice;
+    ending.warned = warned;
+    ending.seconds = static_cast<double>(lastTimeUs) / 1e6;
+    ending.strict = options.strict;
+    ending.status = status;
+    return endDecode(env, pipeline, ending);
 }
 
 }  // namespace dravik::swv

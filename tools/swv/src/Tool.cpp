@@ -9,6 +9,7 @@
 #include <cstdlib>
 
 #include "dravik/swv/ArgParsing.h"
+#include "dravik/swv/ServeArguments.h"
 
 namespace dravik::swv {
 
@@ -51,8 +52,10 @@ struct RawArguments {
     bool timestamps = false;
     std::string raw;
     std::string rawPlain;
+    ServeArguments serve;
     bool json = false;
     std::string file;
+    std::string tag;
     bool plain = false;
     bool realtime = false;
     bool strict = false;
@@ -167,6 +170,14 @@ void addStrict(CLI::App& command, RawArguments& raw) {
                      "enabled, overflows, or none arrived");
 }
 
+void addPortFile(CLI::App& command, RawArguments& raw) {
+    command
+        .add_option("--port-file", raw.output.portFiles,
+                    "PORT=PATH: write this port to a file (repeatable)")
+        ->type_name("PORT=PATH")
+        ->allow_extra_args(false);
+}
+
 void addOutput(CLI::App& command, RawArguments& raw) {
     command
         .add_option("--port", raw.output.ports,
@@ -193,11 +204,7 @@ void addOutput(CLI::App& command, RawArguments& raw) {
                     "Colour the port prefixes and warnings: auto (on a terminal, unless NO_COLOR "
                     "is set), always or never")
         ->type_name("WHEN");
-    command
-        .add_option("--port-file", raw.output.portFiles,
-                    "PORT=PATH: write this port to a file (repeatable)")
-        ->type_name("PORT=PATH")
-        ->allow_extra_args(false);
+    addPortFile(command, raw);
     command
         .add_option("--format", raw.output.format,
                     "Main output: text (lines per port), jsonl or csv (one record per packet)")
@@ -389,6 +396,60 @@ bool checkDuration(Checker& check, const std::string& option, const std::string&
     return check.ok();
 }
 
+void addCaptureOptions(CLI::App& command, RawArguments& raw, bool display) {
+    addSelection(command, raw);
+    addRate(command, raw);
+    addTraceSettings(command, raw);
+    command
+        .add_option("--duration", raw.duration, "Stop after this many seconds (default: at Ctrl-C)")
+        ->type_name("SECONDS");
+    command.add_flag("--timestamps", raw.timestamps,
+                     "Turn on ITM local timestamps (ITM_TCR.TSENA); text lines then show the "
+                     "target time unless --time says otherwise");
+    addPcSampling(command, raw, "");
+    command.add_flag("--exception-trace", raw.exceptionTrace,
+                     "Trace every exception entry, exit and return (DWT_CTRL.EXCTRCENA)");
+    if (display) {
+        addOutput(command, raw);
+    } else {
+        addPortFile(command, raw);
+    }
+    command.add_option("--raw", raw.raw, "Record the trace to this file, for decode")
+        ->type_name("PATH");
+    command
+        .add_option("--raw-plain", raw.rawPlain,
+                    "Write the bare SWO bytes to this file, for other tools")
+        ->type_name("PATH");
+    addServeOptions(command, raw.serve);
+    addNoSync(command, raw);
+    addStrict(command, raw);
+    addVerbose(command, raw);
+}
+
+// A network input: its address, and only the options that mean something for a live stream.
+bool checkNetworkInput(Checker& check, const RawArguments& raw, DecodeOptions& options) {
+    const bool network = stream::isStreamUrl(raw.file);
+    if (network) {
+        stream::StreamUrl url;
+        std::string error;
+        if (!stream::parseStreamUrl(raw.file, url, error)) {
+            return check.fail(error);
+        }
+        if (raw.plain || raw.realtime) {
+            return check.fail(std::string(raw.plain ? "--plain" : "--realtime") + ": " + url.text +
+                              " is a live stream");
+        }
+        options.url = url;
+    }
+    if (raw.tag.empty()) {
+        return check.ok();
+    }
+    if (!network || options.url->kind != stream::StreamKind::Frames) {
+        return check.fail("--tag: only a frames:// input has tags");
+    }
+    return check.number("--tag", raw.tag, 0, 255, options.tag);
+}
+
 int usage(ToolEnvironment& env, const Checker& check) {
     env.message(check.message() + "Run with --help for more information.\n");
     return kExitUsage;
@@ -409,34 +470,27 @@ int runTool(ToolEnvironment& env, int argc, const char* const* argv) {
 
     CLI::App* capture =
         app.add_subcommand("capture", "Capture trace from the target and decode it");
-    addSelection(*capture, raw);
-    addRate(*capture, raw);
-    addTraceSettings(*capture, raw);
-    capture
-        ->add_option("--duration", raw.duration,
-                     "Stop after this many seconds (default: at Ctrl-C)")
-        ->type_name("SECONDS");
-    capture->add_flag("--timestamps", raw.timestamps,
-                      "Turn on ITM local timestamps (ITM_TCR.TSENA); text lines then show the "
-                      "target time unless --time says otherwise");
-    addPcSampling(*capture, raw, "");
-    capture->add_flag("--exception-trace", raw.exceptionTrace,
-                      "Trace every exception entry, exit and return (DWT_CTRL.EXCTRCENA)");
-    addOutput(*capture, raw);
-    capture->add_option("--raw", raw.raw, "Record the trace to this file, for decode")
-        ->type_name("PATH");
-    capture
-        ->add_option("--raw-plain", raw.rawPlain,
-                     "Write the bare SWO bytes to this file, for other tools")
-        ->type_name("PATH");
-    addNoSync(*capture, raw);
-    addStrict(*capture, raw);
-    addVerbose(*capture, raw);
+    addCaptureOptions(*capture, raw, true);
+    CLI::App* serve = app.add_subcommand(
+        "serve",
+        "Capture trace and serve it to TCP clients, without a display (default ports: "
+        "raw 127.0.0.1:" +
+            std::to_string(stream::kDefaultRawPort) +
+            ", frames 127.0.0.1:" + std::to_string(stream::kDefaultFramePort) + ")");
+    addCaptureOptions(*serve, raw, false);
 
-    CLI::App* decode = app.add_subcommand("decode", "Decode a recording or a plain SWO dump");
-    decode->add_option("file", raw.file, "The recording; - for standard input")
+    CLI::App* decode = app.add_subcommand(
+        "decode", "Decode a recording, a plain SWO dump or a stream server's live trace");
+    decode
+        ->add_option("file", raw.file,
+                     "The recording; - for standard input; tcp://HOST:PORT (a raw stream) or "
+                     "frames://HOST:PORT (frames) to connect to a stream server")
         ->required()
-        ->type_name("FILE");
+        ->type_name("FILE|URL");
+    decode
+        ->add_option("--tag", raw.tag,
+                     "The frames that carry the trace, on a frames:// input (default 1)")
+        ->type_name("N");
     addOutput(*decode, raw);
     decode->add_flag("--plain", raw.plain, "Read the file as bare SWO bytes, whatever it holds");
     decode
@@ -546,8 +600,9 @@ int runTool(ToolEnvironment& env, int argc, const char* const* argv) {
     if (*list) {
         return runList(env, ListOptions{raw.json, raw.verbose});
     }
-    if (*capture) {
-        Checker check("capture");
+    if (*capture || *serve) {
+        const bool serving = static_cast<bool>(*serve);
+        Checker check(serving ? "serve" : "capture");
         CaptureOptions options;
         checkSelection(check, raw, options.selection);
         checkRate(check, raw, options.rate, true);
@@ -568,10 +623,16 @@ int runTool(ToolEnvironment& env, int argc, const char* const* argv) {
             check.fail("--raw and --raw-plain name the same file");
         }
         checkPcSampling(check, raw, options.dwt);
+        std::string problem;
+        if (!checkServeOptions(raw.serve, serving, options.serve, problem)) {
+            check.fail(problem);
+        }
         if (!check.ok()) {
             return usage(env, check);
         }
         options.dwt.exceptionTrace = raw.exceptionTrace;
+        // serve: the same capture with the display off.
+        options.output.quiet = options.output.quiet || serving;
         // Target time needs the timestamps, and timestamps asked for are shown.
         options.timestamps = raw.timestamps || options.output.time == TimeSource::Target ||
                              options.output.time == TimeSource::Both;
@@ -603,6 +664,7 @@ int runTool(ToolEnvironment& env, int argc, const char* const* argv) {
         }
         checkOutput(check, raw, options.output);
         check.number("--clock", raw.rate.clock, 1, 0xFFFFFFFF, options.clockHz);
+        checkNetworkInput(check, raw, options);
         if (!check.ok()) {
             return usage(env, check);
         }

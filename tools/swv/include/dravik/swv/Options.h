@@ -7,6 +7,8 @@
 #include <utility>
 #include <vector>
 
+#include "dravik/stream/Address.h"
+#include "dravik/stream/StreamServer.h"
 #include "dravik/swv/Colour.h"
 #include "dravik/swv/EventRows.h"
 #include "dravik/swv/LineTime.h"
@@ -67,6 +69,15 @@ struct DwtOptions {
     bool any() const { return pcSamplesPerSecond || defaultPcSampling || exceptionTrace; }
 };
 
+// The stream server of a capture (--serve, --serve-frames).
+struct ServeOptions {
+    std::vector<stream::ListenerConfig> listeners;  // empty: no server
+    size_t maxClients = 16;
+    size_t queueBytes = size_t{4} << 20;  // each client's own queue
+    // Clients to wait for before the target runs, so that they see the trace from its start.
+    size_t waitClients = 0;
+};
+
 struct CaptureOptions {
     SelectionOptions selection;
     RateOptions rate;
@@ -81,10 +92,13 @@ struct CaptureOptions {
     std::string rawPlainPath;
     bool strict = false;  // exit 1 when the trace is not healthy
     bool verbose = false;
+    ServeOptions serve;
 };
 
 struct DecodeOptions {
     std::string path;
+    std::optional<stream::StreamUrl> url;  // a network input instead of a file
+    uint8_t tag = stream::kItmTag;         // the frames of a frames:// input that carry the trace
     OutputOptions output;
     bool plain = false;
     uint32_t clockHz = 0;  // 0: the recording's
