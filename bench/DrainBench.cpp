@@ -3,7 +3,9 @@
 // keeps its SWO line full with a sequence-numbered pattern, at several line rates and with the
 // exchange latency of a USB high-speed and a full-speed link. Every byte the host kept is placed
 // in the pattern, so what was lost or repeated is counted exactly; the probe's receiver counts what
-// it lost itself. Then the same with a silent target, for the cost of an idle capture.
+// it lost itself. Then the same with a silent target, for the cost of an idle capture. Everything
+// runs twice: under a load of our own (another process spinning on every core) and without it.
+// First, the bench's own wait: how late a sleeping exchange wakes up on this machine.
 #include <benchmark/benchmark.h>
 
 #include <unistd.h>
@@ -13,10 +15,12 @@
 #include <fstream>
 #include <iterator>
 #include <mutex>
+#include <numeric>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "BackgroundLoad.h"
 #include "BenchMain.h"
 #include "CountingTraceInterface.h"
 #include "DravikBench/Bench.h"
@@ -49,6 +53,23 @@ constexpr Link kFullSpeed{"FS", 1000, 1000};
 
 // TPIU prescalers at 72 MHz: 2, 4, 8 and 24 Mbit/s, and the bench's fastest line (ACPR 0).
 constexpr uint32_t kPrescalers[] = {36, 18, 9, 3, 1};
+
+// The machine's load during a benchmark: our own load process runs from the first loaded
+// benchmark to the first unloaded one.
+BackgroundLoad g_load;
+
+const char* LoadName(bool loaded) {
+    return loaded ? "loaded" : "unloaded";
+}
+
+// Empty, or why the load could not be had.
+std::string SetLoad(bool loaded) {
+    if (!loaded) {
+        g_load.stop();
+        return {};
+    }
+    return g_load.start() ? std::string() : "cannot start the load process";
+}
 
 double LineBytesPerSecond(uint32_t prescaler) {
     return static_cast<double>(kCoreClockHz) / prescaler / sim::kSwoBitsPerFrame;
@@ -124,7 +145,8 @@ void SetUpBench(const Link& link, uint32_t prescaler, bool silent) {
     b.addProbe(config);
     b.setLogEnabled(false);
     b.clock.setManual(false);
-    b.clock.setLatencyWait(sim::LatencyWait::Precise);
+    // Slept, as a USB transfer waits in the kernel: the draining thread's CPU is its own work.
+    b.clock.setLatencyWait(sim::LatencyWait::Sleep);
     b.clock.setExchangeLatencyUs(link.latencyUs);
     b.clock.setExchangeJitterUs(link.jitterUs, 1);
 }
@@ -232,11 +254,16 @@ double Seconds(bool silent) {
     return static_cast<double>(silent ? std::min(ms, kMaxIdleMs) : ms) / 1000.0;
 }
 
-void Drain(benchmark::State& state, const Link& link, uint32_t prescaler) {
+void Drain(benchmark::State& state, bool loaded, const Link& link, uint32_t prescaler) {
     const double bps = static_cast<double>(kCoreClockHz) / prescaler;
-    const std::string key = Format("2 drain %s %02u", link.name, 36 / prescaler);
+    const std::string key =
+        Format("2 drain %s %s %02u", LoadName(loaded), link.name, 36 / prescaler);
     CaptureFigures f;
+    f.error = SetLoad(loaded);
     for (auto _ : state) {
+        if (!f.error.empty()) {
+            break;
+        }
         f = Capture(link, prescaler, false, Seconds(false));
     }
     if (!f.error.empty()) {
@@ -261,31 +288,38 @@ void Drain(benchmark::State& state, const Link& link, uint32_t prescaler) {
     const char* lossVerdict = lossless ? "met" : (mustHold ? "MISSED" : "not held, no goal");
     const bool exchangesMet = f.maxExchangesPerPoll <= kGoalExchangesPerPoll &&
                               f.maxExchangesPerIdlePoll <= kGoalExchangesPerIdlePoll;
-    Report(key,
-           Format("Fig. 2  %s %4.1f Mbit/s %.0f s: emitted %llu, received %llu, probe lost %llu, "
-                  "host dropped %llu, pattern lost %llu, duplicated %llu, pending %llu, tool's "
-                  "decode errors %llu (loss goal: %s); ",
-                  link.name, bps / 1e6, f.spanSeconds, static_cast<unsigned long long>(f.emitted),
-                  static_cast<unsigned long long>(f.received),
-                  static_cast<unsigned long long>(f.probeLost),
-                  static_cast<unsigned long long>(f.hostDropped()),
-                  static_cast<unsigned long long>(f.streamLost),
-                  static_cast<unsigned long long>(f.streamExtra),
-                  static_cast<unsigned long long>(f.pendingAtEnd),
-                  static_cast<unsigned long long>(f.decodeErrors), lossVerdict) +
-               Format("polls %zu, exchanges/poll max %u (%s); cycle p99 %.0f us, max %.0f us, "
-                      "%llu over the buffer's fill time of %.0f us; host CPU %.4f s/MB "
-                      "(inside the library and bench %.2f s)",
-                      f.polls, f.maxExchangesPerPoll, exchangesMet ? "met" : "MISSED", f.cycleP99Us,
-                      f.cycleMaxUs, static_cast<unsigned long long>(f.cyclesOverFill), fillUs,
-                      cpuPerMB, f.insideCpuSeconds));
+    Report(
+        key,
+        Format("Fig. 2  %s %s %4.1f Mbit/s %.0f s: emitted %llu, received %llu, probe lost %llu, "
+               "host dropped %llu, pattern lost %llu, duplicated %llu, pending %llu, tool's "
+               "decode errors %llu (loss goal: %s); ",
+               LoadName(loaded), link.name, bps / 1e6, f.spanSeconds,
+               static_cast<unsigned long long>(f.emitted),
+               static_cast<unsigned long long>(f.received),
+               static_cast<unsigned long long>(f.probeLost),
+               static_cast<unsigned long long>(f.hostDropped()),
+               static_cast<unsigned long long>(f.streamLost),
+               static_cast<unsigned long long>(f.streamExtra),
+               static_cast<unsigned long long>(f.pendingAtEnd),
+               static_cast<unsigned long long>(f.decodeErrors), lossVerdict) +
+            Format("polls %zu, exchanges/poll max %u (%s); cycle p99 %.0f us, max %.0f us, "
+                   "%llu over the buffer's fill time of %.0f us; host CPU %.4f s/MB "
+                   "(inside the library and bench %.2f s)",
+                   f.polls, f.maxExchangesPerPoll, exchangesMet ? "met" : "MISSED", f.cycleP99Us,
+                   f.cycleMaxUs, static_cast<unsigned long long>(f.cyclesOverFill), fillUs,
+                   cpuPerMB, f.insideCpuSeconds));
 }
 
-void Idle(benchmark::State& state, const Link& link, uint32_t prescaler) {
+void Idle(benchmark::State& state, bool loaded, const Link& link, uint32_t prescaler) {
     const double bps = static_cast<double>(kCoreClockHz) / prescaler;
-    const std::string key = Format("2 idle  %s %02u", link.name, 36 / prescaler);
+    const std::string key =
+        Format("2 idle  %s %s %02u", LoadName(loaded), link.name, 36 / prescaler);
     CaptureFigures f;
+    f.error = SetLoad(loaded);
     for (auto _ : state) {
+        if (!f.error.empty()) {
+            break;
+        }
         f = Capture(link, prescaler, true, Seconds(true));
     }
     if (!f.error.empty()) {
@@ -300,32 +334,109 @@ void Idle(benchmark::State& state, const Link& link, uint32_t prescaler) {
     const bool met = percent < kGoalIdleCpuPercent &&
                      f.maxExchangesPerIdlePoll <= kGoalExchangesPerIdlePoll &&
                      f.idlePolls == f.polls;
+    Report(
+        key,
+        Format(
+            "Fig. 2  idle capture %s %s %4.1f Mbit/s %.0f s: %.0f polls/s, exchanges/poll max %u, "
+            "host CPU %.2f %% of a core (goal <= 1 exchange, < %.0f %%: %s)",
+            LoadName(loaded), link.name, bps / 1e6, f.spanSeconds,
+            static_cast<double>(f.polls) / f.spanSeconds, f.maxExchangesPerIdlePoll, percent,
+            kGoalIdleCpuPercent, met ? "met" : "MISSED"));
+}
+
+// How late a sleeping exchange ends on this machine, and what waiting costs the thread.
+struct WakeUpVariant {
+    const char* name;
+    sim::LatencyWait wait;
+    uint64_t spinUs;  // LatencyWait::Sleep: the last microseconds spun
+};
+constexpr WakeUpVariant kWakeUpVariants[] = {
+    {"sleep", sim::LatencyWait::Sleep, 0},
+    {"sleep+spin10", sim::LatencyWait::Sleep, 10},
+    {"sleep+spin30", sim::LatencyWait::Sleep, 30},
+    {"spin", sim::LatencyWait::Precise, 0},
+};
+
+void WakeUp(benchmark::State& state, bool loaded, const WakeUpVariant& variant) {
+    const std::string key = Format("2 wake-up %s %s", LoadName(loaded), variant.name);
+    const std::string error = SetLoad(loaded);
+    if (!error.empty()) {
+        ReportFailure(key, error);
+        state.SkipWithError(error.c_str());
+        return;
+    }
+    // As many round trips as fill about a third of a capture, at least a few hundred.
+    const size_t count = std::max<size_t>(400, settings().drainMs * 8 / 3);
+    constexpr uint64_t kLatencyUs = kHighSpeed.latencyUs;
+    std::vector<double> lateUs;
+    lateUs.reserve(count);
+    uint64_t cpuNs = 0;
+    sim::Bench& b = sim::bench();
+    for (auto _ : state) {
+        b.clear();
+        b.clock.setManual(false);
+        b.clock.setExchangeLatencyUs(kLatencyUs);
+        b.clock.setLatencyWait(variant.wait);
+        b.clock.setSleepSpinUs(variant.spinUs);
+        const uint64_t cpuBefore = ThreadCpuNs();
+        for (size_t i = 0; i < count; ++i) {
+            const uint64_t start = SteadyNs();
+            b.clock.passExchangeLatency();
+            lateUs.push_back(static_cast<double>(SteadyNs() - start) / 1e3 - kLatencyUs);
+        }
+        cpuNs = ThreadCpuNs() - cpuBefore;
+    }
+    b.reset();
+    const double cpuUsPerTrip = static_cast<double>(cpuNs) / 1e3 / static_cast<double>(count);
+    const double cpuPercent = 100.0 * cpuUsPerTrip /
+                              (kLatencyUs + std::accumulate(lateUs.begin(), lateUs.end(), 0.0) /
+                                                static_cast<double>(count));
+    const double p50 = Percentile(lateUs, 0.5);
+    const double p90 = Percentile(lateUs, 0.9);
+    const double p99 = Percentile(lateUs, 0.99);
+    const double max = *std::max_element(lateUs.begin(), lateUs.end());
+    state.counters["late_p50_us"] = p50;
+    state.counters["late_p99_us"] = p99;
+    state.counters["cpu_pct"] = cpuPercent;
     Report(key,
-           Format("Fig. 2  idle %s %4.1f Mbit/s %.0f s: %.0f polls/s, exchanges/poll max %u, "
-                  "host CPU %.2f %% of a core (goal <= 1 exchange, < %.0f %%: %s)",
-                  link.name, bps / 1e6, f.spanSeconds, static_cast<double>(f.polls) / f.spanSeconds,
-                  f.maxExchangesPerIdlePoll, percent, kGoalIdleCpuPercent, met ? "met" : "MISSED"));
+           Format("Fig. 2  wake-up %s, %s: %zu round trips of %llu us end late by "
+                  "p50 %.1f, p90 %.1f, p99 %.1f, max %.0f us; the waiting thread's CPU "
+                  "%.1f %% of the time",
+                  LoadName(loaded), variant.name, count,
+                  static_cast<unsigned long long>(kLatencyUs), p50, p90, p99, max, cpuPercent));
 }
 
 void RegisterAll() {
-    for (const Link* link : {&kHighSpeed, &kFullSpeed}) {
-        for (uint32_t prescaler : kPrescalers) {
-            const std::string suffix =
-                Format("/%s/%gMbps", link->name, kCoreClockHz / 1e6 / prescaler);
-            benchmark::RegisterBenchmark(("Drain" + suffix).c_str(), Drain, *link, prescaler)
+    const auto name = [](const char* what, bool loaded, const Link& link, uint32_t prescaler) {
+        return Format("%s/%s/%s/%gMbps", what, LoadName(loaded), link.name,
+                      kCoreClockHz / 1e6 / prescaler);
+    };
+    for (bool loaded : {true, false}) {
+        for (const WakeUpVariant& variant : kWakeUpVariants) {
+            benchmark::RegisterBenchmark(
+                Format("WakeUp/%s/%s", LoadName(loaded), variant.name).c_str(), WakeUp, loaded,
+                variant)
                 ->Iterations(1)
                 ->UseRealTime()
-                ->Unit(benchmark::kSecond);
+                ->Unit(benchmark::kMillisecond);
         }
-    }
-    for (const Link* link : {&kHighSpeed, &kFullSpeed}) {
-        for (uint32_t prescaler : kPrescalers) {
-            const std::string suffix =
-                Format("/%s/%gMbps", link->name, kCoreClockHz / 1e6 / prescaler);
-            benchmark::RegisterBenchmark(("Idle" + suffix).c_str(), Idle, *link, prescaler)
-                ->Iterations(1)
-                ->UseRealTime()
-                ->Unit(benchmark::kSecond);
+        for (const Link* link : {&kHighSpeed, &kFullSpeed}) {
+            for (uint32_t prescaler : kPrescalers) {
+                benchmark::RegisterBenchmark(name("Drain", loaded, *link, prescaler).c_str(), Drain,
+                                             loaded, *link, prescaler)
+                    ->Iterations(1)
+                    ->UseRealTime()
+                    ->Unit(benchmark::kSecond);
+            }
+        }
+        for (const Link* link : {&kHighSpeed, &kFullSpeed}) {
+            for (uint32_t prescaler : kPrescalers) {
+                benchmark::RegisterBenchmark(name("Idle", loaded, *link, prescaler).c_str(), Idle,
+                                             loaded, *link, prescaler)
+                    ->Iterations(1)
+                    ->UseRealTime()
+                    ->Unit(benchmark::kSecond);
+            }
         }
     }
 }
