@@ -42,6 +42,27 @@ TEST(CaptureStatus, SummaryListsEachPort) {
               "drops 5 B\n");
 }
 
+TEST(CaptureStatus, UnexpectedPortsAreOneLineHoweverManyThereAre) {
+    StatusSnapshot status = sample();
+    status.unexpectedPorts = {{224, 2}};
+    status.unexpectedPackets = 2;
+    EXPECT_NE(formatSummary(status, "captured")
+                  .find("  port 1: 234 packets\n  unexpected ports: 2 packets on port 224, not "
+                        "enabled\n  losses: "),
+              std::string::npos);
+    EXPECT_NE(formatStatusLine(status).find("ports 0:1000 1:234  unexpected 2  |  "),
+              std::string::npos);
+    status.unexpectedPorts.clear();
+    for (unsigned port = 32; port < 256; ++port) {
+        status.unexpectedPorts.emplace_back(port, 1);
+    }
+    status.unexpectedPackets = 224;
+    EXPECT_NE(formatSummary(status, "captured")
+                  .find("  unexpected ports: 224 packets on 224 ports (32, 33, 34, 35, 36, 37, "
+                        "38, 39, ...), not enabled\n"),
+              std::string::npos);
+}
+
 TEST(CaptureStatus, SummaryWithoutATimeSpanLeavesTheRateOut) {
     StatusSnapshot status;
     status.bytes = 3;
@@ -57,7 +78,10 @@ TEST(CaptureStatus, SnapshotTakesThePortsWithPacketsInOrder) {
     counters.bytes = 10;
     counters.packets = 7;
     counters.portPackets[0] = 2;
+    counters.portPackets[3] = 4;
     counters.portPackets[33] = 5;
+    counters.enabledMask = 0x1;
+    counters.unexpectedPackets = 9;
     counters.overflows = 1;
     counters.decodeErrors = 2;
     counters.probeDrops = 3;
@@ -66,7 +90,10 @@ TEST(CaptureStatus, SnapshotTakesThePortsWithPacketsInOrder) {
     const StatusSnapshot status = snapshotFrom(counters);
     EXPECT_EQ(status.bytes, 10u);
     EXPECT_EQ(status.packets, 7u);
-    EXPECT_EQ(status.portPackets, (std::vector<std::pair<unsigned, uint64_t>>{{0, 2}, {33, 5}}));
+    EXPECT_EQ(status.portPackets, (std::vector<std::pair<unsigned, uint64_t>>{{0, 2}}));
+    EXPECT_EQ(status.unexpectedPorts,
+              (std::vector<std::pair<unsigned, uint64_t>>{{3, 4}, {33, 5}}));
+    EXPECT_EQ(status.unexpectedPackets, 9u);
     EXPECT_EQ(status.overflows, 1u);
     EXPECT_EQ(status.decodeErrors, 2u);
     EXPECT_EQ(status.hostDrops, 3u);

@@ -74,6 +74,12 @@ TEST(Cli, DecodesAPlainDump) {
         runToolProcess({{"decode", path, "--port", "0=text", "--port", "1=dec"}, ""});
     EXPECT_EQ(result.exitStatus, 0) << result.err;
     EXPECT_EQ(result.out, "[0] hello\n[1] 7\n");
+    // The same from standard input.
+    ToolRun fromStdin({"decode", "-", "--port", "0=text", "--port", "1=dec"});
+    fromStdin.stdinPath = path;
+    const ProcessResult piped = runToolProcess(fromStdin);
+    EXPECT_EQ(piped.exitStatus, 0) << piped.err;
+    EXPECT_EQ(piped.out, "[0] hello\n[1] 7\n");
 }
 
 }  // namespace

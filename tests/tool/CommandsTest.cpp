@@ -1,6 +1,7 @@
 // The subcommands run in-process through the command line, against a scripted library.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <sstream>
 
 #include "DravikTrace.h"
@@ -34,6 +35,7 @@ class CommandsTest : public testing::Test {
         env.stopRequests = &stopRequests;
         env.errIsTerminal = errIsTerminal;
         env.outIsTerminal = outIsTerminal;
+        env.outputGone = outputGone;
         return runTool(env, static_cast<int>(argv.size()), argv.data());
     }
 
@@ -41,7 +43,8 @@ class CommandsTest : public testing::Test {
     std::vector<std::string> probeCalls() const {
         std::vector<std::string> calls;
         for (const std::string& call : api.calls()) {
-            if (call.rfind("DravikLast", 0) != 0 && call.rfind("DravikReadSWVData", 0) != 0) {
+            if (call.rfind("DravikLast", 0) != 0 && call.rfind("DravikReadSWVData", 0) != 0 &&
+                call.rfind("SetLogSink", 0) != 0) {
                 calls.push_back(call);
             }
         }
@@ -63,6 +66,7 @@ class CommandsTest : public testing::Test {
     size_t queueChunks = 64;
     bool errIsTerminal = false;
     bool outIsTerminal = false;
+    std::function<bool()> outputGone;
     TempDir dir;
 };
 
@@ -72,6 +76,27 @@ Bytes benchTrace(unsigned from, unsigned to) {
         stream.text(0, "line " + std::to_string(n) + "\n").write(1, 4, n);
     }
     return stream.bytes();
+}
+
+// What a UART at the wrong rate reads: bytes without pattern (xorshift, so every run alike).
+Bytes garbage(size_t size) {
+    Bytes bytes(size);
+    uint64_t state = 0x9E3779B97F4A7C15ull;
+    for (uint8_t& byte : bytes) {
+        state ^= state << 13;
+        state ^= state >> 7;
+        state ^= state << 17;
+        byte = static_cast<uint8_t>(state >> 56);
+    }
+    return bytes;
+}
+
+size_t occurrences(const std::string& text, const std::string& part) {
+    size_t count = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
+        ++count;
+    }
+    return count;
 }
 
 // --- list ---
@@ -134,14 +159,15 @@ TEST_F(CommandsTest, CaptureRunsTheWholeSequenceAndDecodes) {
     EXPECT_EQ(out.str(),
               "[0] line 1\n[1] 0x00000001\n[0] line 2\n[1] 0x00000002\n[0] line 3\n"
               "[1] 0x00000003\n");
-    const std::vector<std::string> expected = {"DravikEnumerateDevices()",
-                                               "DravikSelectDevice(DRAVIK-BENCH-0001, 4)",
-                                               "DravikSetupDevice(72000000, 36, 0x00000003, 1)",
-                                               "ReadDebugRegister(0xE0000E80)",
-                                               "ReadDebugRegister(0xE00400F0)",
-                                               "DravikRunDevice()",
-                                               "DravikStopSWVRead()",
-                                               "DravikCloseDevice()"};
+    const std::vector<std::string> expected = {
+        "DravikEnumerateDevices()", "DravikSelectDevice(DRAVIK-BENCH-0001, 4)",
+        "DravikSetupDevice(72000000, 36, 0x00000003, 1)",
+        // Synchronisation: the DWT's tap, then the ITM.
+        "ReadDebugRegister(0xE0001000)", "WriteDebugRegister(0xE0001000, 0x00000401)",
+        "ReadDebugRegister(0xE0001000)", "ReadDebugRegister(0xE0000E80)",
+        "WriteDebugRegister(0xE0000E80, 0x00000004)", "ReadDebugRegister(0xE0000E80)",
+        "ReadDebugRegister(0xE00400F0)", "DravikRunDevice()", "DravikStopSWVRead()",
+        "DravikCloseDevice()"};
     EXPECT_EQ(probeCalls(), expected);
     const std::string summary = err.str();
     EXPECT_EQ(
@@ -211,17 +237,66 @@ TEST_F(CommandsTest, CaptureReportsAFailedSetupAndClosesTheProbe) {
     EXPECT_FALSE(test::fileExists(recording));
 }
 
-TEST_F(CommandsTest, CaptureReportsAFailedSelection) {
-    api.selectResult = 25;
-    api.selectError = "Unable to open Dravik for device DRAVIK-BENCH-0001";
-    EXPECT_EQ(run(benchCapture()), kExitFailure);
-    EXPECT_NE(err.str().find("dravik-swv: DravikSelectDevice failed with result 25\n"
-                             "  step: Open Target\n"
-                             "  error: Unable to open Dravik for device DRAVIK-BENCH-0001\n"),
-              std::string::npos)
-        << err.str();
-    // A failed selection may leave the probe open: it is closed all the same.
-    EXPECT_TRUE(api.closed());
+struct FailedSelection {
+    const char* name;
+    int result;
+    const char* error;
+    std::vector<std::string> diagnostics;
+    const char* serial;
+    const char* tail;  // the report's end: the device object's diagnostics and the hint
+};
+
+TEST_F(CommandsTest, AFailedSelectionIsReportedWithWhatToTry) {
+    const FailedSelection cases[] = {
+        {"generation too old",
+         403,
+         "Generation of device DRAVIK-BENCH-0001 is too old, expecting 3 "
+         "but got 2",
+         {},
+         "DRAVIK-BENCH-0001",
+         "  error: Generation of device DRAVIK-BENCH-0001 is too old, expecting 3 but got 2\n"
+         "  hint: --allow-old-probe accepts a probe of generation 2 or older\n"},
+        {"serial not connected",
+         25,
+         "Unable to open Dravik for device NOPE",
+         {"Dravik serial number (NOPE) not found; can not open."},
+         "NOPE",
+         "  error: Unable to open Dravik for device NOPE\n"
+         "  dbgdev: Dravik serial number (NOPE) not found; can not open.\n"
+         "  hint: NOPE is not connected; connected: DRAVIK-BENCH-0001 (choose one with "
+         "--serial)\n"},
+        {"no target",
+         4,
+         "Unable to open device DRAVIK-BENCH-0001",
+         {"Target voltage detected: 3.299200", "No target device detected: check JTAG signals"},
+         "DRAVIK-BENCH-0001",
+         "  error: Unable to open device DRAVIK-BENCH-0001\n"
+         "  dbgdev: Target voltage detected: 3.299200\n"
+         "  dbgdev: No target device detected: check JTAG signals\n"
+         "  hint: no target answered: check the cable, the target's power and the target\n"},
+        {"held in reset",
+         17,
+         "Unable to open device DRAVIK-BENCH-0001",
+         {"Target is held under reset"},
+         "DRAVIK-BENCH-0001",
+         "  error: Unable to open device DRAVIK-BENCH-0001\n"
+         "  dbgdev: Target is held under reset\n"
+         "  hint: the target is held in reset: release its reset line, or use --reset\n"},
+    };
+    for (const FailedSelection& selection : cases) {
+        SCOPED_TRACE(selection.name);
+        api.selectResult = selection.result;
+        api.selectError = selection.error;
+        api.selectDiagnostics = selection.diagnostics;
+        const size_t closes = api.countCalls("DravikCloseDevice");
+        EXPECT_EQ(run(benchCapture({"--serial", selection.serial})), kExitFailure);
+        const std::string report = "dravik-swv: DravikSelectDevice failed with result " +
+                                   std::to_string(selection.result) + "\n  step: Open Target\n" +
+                                   selection.tail;
+        EXPECT_EQ(err.str().substr(err.str().find('\n') + 1), report);
+        // A failed selection may leave the probe open: it is closed all the same.
+        EXPECT_EQ(api.countCalls("DravikCloseDevice"), closes + 1);
+    }
 }
 
 TEST_F(CommandsTest, CaptureWantsOneProbeOrASerialNumber) {
@@ -240,13 +315,32 @@ TEST_F(CommandsTest, CaptureWithTimestampsSetsTsenaAndTimesTheRecords) {
     api.polls = {SwvPoll{0, stream.bytes()}};
     EXPECT_EQ(run(benchCapture({"--timestamps", "--format", "jsonl", "--port", "0=text"})), 0)
         << err.str();
-    EXPECT_EQ(api.registers[reg::kItmTcr], 0x00000003u);
-    EXPECT_EQ(api.countCalls("WriteDebugRegister(0xE0000E80, 0x00000003)"), 1u);
+    EXPECT_EQ(api.registers[reg::kItmTcr], 0x00000007u);  // TSENA with SYNCENA, in one write
+    EXPECT_EQ(api.countCalls("WriteDebugRegister(0xE0000E80, 0x00000007)"), 1u);
     // Two ticks of the 72 MHz clock.
     EXPECT_NE(out.str().find("{\"kind\":\"instrumentation\",\"port\":0,\"size\":1,\"value\":97,"
                              "\"ticks\":2,\"time\":0.000000028,\"host_time\":"),
               std::string::npos)
         << out.str();
+}
+
+TEST_F(CommandsTest, NoSyncLeavesSynchronisationOff) {
+    EXPECT_EQ(run(benchCapture({"--no-sync"})), 0) << err.str();
+    EXPECT_EQ(api.countCalls("ReadDebugRegister(0xE0001000)"), 0u);
+    EXPECT_EQ(api.countCalls("WriteDebugRegister"), 0u);
+}
+
+TEST_F(CommandsTest, SynchronisationThatCannotBeHadIsWarnedOfAndTheCaptureGoesOn) {
+    api.registers[reg::kDwtCtrl] = reg::kDwtCtrlNoCyccnt;
+    EXPECT_EQ(run(benchCapture()), 0) << err.str();
+    EXPECT_NE(err.str().find("dravik-swv: warning: no synchronisation packets: this DWT has no "
+                             "cycle counter to tap (DWT_CTRL.NOCYCCNT is set); after a damaged "
+                             "byte the decoder may stay lost (--no-sync skips this)\n"),
+              std::string::npos)
+        << err.str();
+    // Without the tap, SYNCENA would do nothing: the ITM is left alone.
+    EXPECT_EQ(api.countCalls("WriteDebugRegister"), 0u);
+    EXPECT_EQ(api.countCalls("DravikRunDevice"), 1u);
 }
 
 TEST_F(CommandsTest, CaptureFailsWhenTsenaDoesNotTake) {
@@ -285,7 +379,7 @@ TEST_F(CommandsTest, CaptureRecordsWhatItReceivedAndDecodeShowsTheSame) {
     EXPECT_EQ(reader.header().stimulusMask, 3u);
     EXPECT_EQ(reader.header().txModeFlags, 1u);
     EXPECT_EQ(reader.header().pinProtocol, 2u);
-    EXPECT_EQ(reader.header().itmTcr, 0x00010001u);
+    EXPECT_EQ(reader.header().itmTcr, 0x00010005u);
     EXPECT_EQ(std::string(reader.header().serial), "DRAVIK-BENCH-0001");
     std::vector<RecordType> types;
     Bytes data;
@@ -345,18 +439,111 @@ TEST_F(CommandsTest, CaptureEndsWhenTheProbeIsGone) {
     EXPECT_TRUE(api.closed());
 }
 
-TEST_F(CommandsTest, CaptureCountsWhatAFullQueueDropped) {
+TEST_F(CommandsTest, AFullQueueDropsFromTheDisplayOnlyAndSaysWhere) {
     queueChunks = 1;
+    const std::string recording = dir.path("trace.rec");
     api.polls = {SwvPoll{0, {0x01, 'a'}}, SwvPoll{0, {0x01, 'b'}}, SwvPoll{0, {0x01, 'c'}}};
     // The consumer may take the chunks in time or not; either way nothing goes unaccounted.
-    ASSERT_EQ(run(benchCapture({"--port", "0=hex"})), 0) << err.str();
-    const std::string shown = out.str();
-    const size_t lines = static_cast<size_t>(std::count(shown.begin(), shown.end(), '\n'));
+    ASSERT_EQ(run(benchCapture({"--port", "0=hex", "--raw", recording})), 0) << err.str();
     const std::string text = err.str();
     const size_t at = text.find("queue drops ");
     ASSERT_NE(at, std::string::npos);
     const unsigned dropped = static_cast<unsigned>(std::stoul(text.substr(at + 12)));
-    EXPECT_EQ(lines * 2 + dropped, 6u) << shown << text;
+    std::istringstream shown(out.str());
+    unsigned values = 0;
+    unsigned gapBytes = 0;
+    for (std::string line; std::getline(shown, line);) {
+        if (line.rfind("[gap] ", 0) == 0) {
+            gapBytes += static_cast<unsigned>(std::stoul(line.substr(6)));
+        } else {
+            ++values;
+        }
+    }
+    EXPECT_EQ(values * 2 + dropped, 6u) << out.str() << text;
+    EXPECT_EQ(gapBytes, dropped) << out.str();
+    // The recording has every byte, whatever the display dropped.
+    RecordingReader reader;
+    std::string error;
+    ASSERT_TRUE(reader.open(recording, false, error)) << error;
+    Bytes data;
+    Record record;
+    while (reader.next(record) == RecordingReader::Status::Record) {
+        EXPECT_NE(record.type, RecordType::Gap);
+        data.insert(data.end(), record.data.begin(), record.data.end());
+    }
+    EXPECT_EQ(data, (Bytes{0x01, 'a', 0x01, 'b', 0x01, 'c'}));
+}
+
+TEST_F(CommandsTest, GarbageIsWarnedOfOnceAndFailsAStrictCapture) {
+    const std::string recording = dir.path("trace.rec");
+    const Bytes bytes = garbage(12000);
+    for (size_t at = 0; at < bytes.size(); at += 4000) {
+        api.polls.push_back(SwvPoll{0, Bytes(bytes.begin() + static_cast<long>(at),
+                                             bytes.begin() + static_cast<long>(at) + 4000)});
+    }
+    EXPECT_EQ(run({"capture", "--clock", "48000000", "--swo-rate", "2000000", "--duration", "1",
+                   "--strict", "--raw", recording, "-q"}),
+              kExitFailure);
+    const std::string text = err.str();
+    EXPECT_EQ(occurrences(text, "dravik-swv: warning: the trace does not decode ("), 1u) << text;
+    EXPECT_NE(text.find("  --clock must be the clock the TPIU divides (given: 48000000 Hz / 24)\n"
+                        "  --mode nrz: the probe's receiver reads NRZ only\n"
+                        "  check the setup with: dravik-swv doctor --clock 48000000 --prescaler "
+                        "24\n"),
+              std::string::npos)
+        << text;
+    EXPECT_NE(text.find("\n  health: corrupt: "), std::string::npos) << text;
+    // Without --strict the same capture succeeds, with the same warning.
+    EXPECT_EQ(run({"decode", recording, "-q"}), 0);
+    EXPECT_EQ(occurrences(err.str(), "dravik-swv: warning: the trace does not decode ("), 1u);
+    EXPECT_NE(err.str().find("  likely causes: it was captured at a wrong SWO rate or encoding "
+                             "(48000000 Hz / 24)\n"),
+              std::string::npos)
+        << err.str();
+    EXPECT_EQ(run({"decode", recording, "-q", "--strict"}), kExitFailure);
+}
+
+TEST_F(CommandsTest, ACaptureWithoutTraceSaysSoAndPointsAtDoctor) {
+    EXPECT_EQ(run(benchCapture({"--ports", "0x4"})), 0);
+    // The seconds are the scripted clock's, moved by the drainer's sleeps.
+    EXPECT_EQ(occurrences(err.str(), "dravik-swv: no trace arrived in "), 1u) << err.str();
+    EXPECT_NE(err.str().find(" s: the target wrote nothing to the enabled ports, or the trace "
+                             "does not reach the probe\n"
+                             "  check the setup with: dravik-swv doctor --clock 72000000 "
+                             "--prescaler 36 --ports 0x4\n"),
+              std::string::npos)
+        << err.str();
+    EXPECT_NE(err.str().find("  health: no trace arrived\n"), std::string::npos);
+    EXPECT_EQ(run(benchCapture({"--ports", "0x4", "--strict"})), kExitFailure);
+}
+
+TEST_F(CommandsTest, AReaderThatWentAwayEndsTheCaptureQuietly) {
+    const std::string recording = dir.path("trace.rec");
+    api.polls = {SwvPoll{0, benchTrace(1, 2)}};
+    out.setstate(std::ios::badbit);  // as `| head` leaves standard output
+    outputGone = [] { return true; };
+    ASSERT_EQ(run(benchCapture({"--raw", recording})), 0);
+    EXPECT_EQ(err.str().find("cannot write"), std::string::npos) << err.str();
+    EXPECT_EQ(err.str().find("captured"), std::string::npos) << err.str();
+    EXPECT_EQ(api.countCalls("DravikStopSWVRead"), 1u);
+    EXPECT_TRUE(api.closed());
+    // The recording is finished all the same.
+    RecordingReader reader;
+    std::string error;
+    ASSERT_TRUE(reader.open(recording, false, error)) << error;
+    Record record;
+    while (reader.next(record) == RecordingReader::Status::Record) {
+    }
+    EXPECT_TRUE(reader.sawEnd());
+}
+
+TEST_F(CommandsTest, AnyOtherFailedWriteEndsTheCaptureWithAnError) {
+    out.setstate(std::ios::badbit);
+    outputGone = [] { return false; };
+    api.polls = {SwvPoll{0, benchTrace(1, 2)}};
+    EXPECT_EQ(run(benchCapture()), kExitFailure);
+    EXPECT_NE(err.str().find("dravik-swv: cannot write to standard output\n"), std::string::npos)
+        << err.str();
 }
 
 TEST_F(CommandsTest, OnATerminalTheStatusIsLiveAndMakesRoomForOutput) {
@@ -409,6 +596,11 @@ TEST_F(CommandsTest, BadArgumentsTouchNothing) {
         {"capture", "--clock", "72000000", "--prescaler", "36", "--ports", "0"},
         {"capture", "--clock", "72000000", "--prescaler", "36", "--port", "300=hex"},
         {"capture", "--clock", "72000000", "--prescaler", "36", "--port", "1=bin"},
+        {"capture", "--clock", "72000000", "--prescaler", "36", "--ports", "0x3", "--port",
+         "5=hex"},
+        {"capture", "--clock", "72000000", "--prescaler", "36", "--port", "32=hex"},
+        {"capture", "--clock", "72000000", "--prescaler", "36", "--ports", "0x1", "--port-file",
+         "1=x.txt"},
         {"capture", "--clock", "72000000", "--prescaler", "36", "--duration", "-1"},
         {"capture", "--clock", "72000000", "--prescaler", "36", "--format", "xml"},
         {"capture", "--clock", "72000000", "--prescaler", "36", "--raw", "a", "--raw-plain", "a"},
@@ -444,6 +636,12 @@ TEST_F(CommandsTest, ArgumentMessagesSayWhatIsWrong) {
     EXPECT_EQ(err.str(),
               "dravik-swv capture: give --prescaler or --swo-rate with --clock\n"
               "Run with --help for more information.\n");
+    EXPECT_EQ(run({"capture", "--clock", "72000000", "--prescaler", "36", "--ports", "0x3",
+                   "--port", "5=hex"}),
+              kExitUsage);
+    EXPECT_EQ(err.str(),
+              "dravik-swv capture: --port 5=hex: port 5 is not enabled by --ports 0x00000003\n"
+              "Run with --help for more information.\n");
 }
 
 TEST_F(CommandsTest, HelpOnEverySubcommand) {
@@ -471,7 +669,43 @@ TEST_F(CommandsTest, DecodeFormatsAPlainDump) {
               "decoded 4 bytes, 2 packets\n"
               "  port 1: 1 packets\n"
               "  losses: overflows 1, decode errors 0 B, host drops 0, read failures 0, queue "
-              "drops 0 B\n");
+              "drops 0 B\n"
+              "  health: too little trace to judge (4 bytes)\n");
+}
+
+TEST_F(CommandsTest, DecodeShowsPacketsOnEveryPageOfPorts) {
+    // A word of text on port 0, then a page change to ports 224..255 and two bytes there.
+    const std::string path = dir.path("page.bin");
+    test::writeBytes(path, {0x01, 'A', 0x78, 0x01, 'B', 0x01, '\n'});
+    const char* const summary =
+        "decoded 7 bytes, 4 packets\n"
+        "  port 0: 1 packets\n"
+        "  unexpected ports: 2 packets on port 224, not enabled\n"
+        "  losses: overflows 0, decode errors 0 B, host drops 0, read failures 0, queue drops "
+        "0 B\n"
+        "  health: too little trace to judge (7 bytes)\n";
+    const struct {
+        const char* format;
+        const char* out;
+    } cases[] = {
+        {"text", "[224] B\n[0] A\n"},
+        {"jsonl",
+         "{\"kind\":\"instrumentation\",\"port\":0,\"size\":1,\"value\":65}\n"
+         "{\"kind\":\"stimulus page\",\"size\":0,\"value\":7}\n"
+         "{\"kind\":\"instrumentation\",\"port\":224,\"size\":1,\"value\":66}\n"
+         "{\"kind\":\"instrumentation\",\"port\":224,\"size\":1,\"value\":10}\n"},
+        {"csv",
+         "kind,port,size,value,ticks,time,host_time\n"
+         "instrumentation,0,1,65,,,\n"
+         "stimulus page,,0,7,,,\n"
+         "instrumentation,224,1,66,,,\n"
+         "instrumentation,224,1,10,,,\n"},
+    };
+    for (const auto& c : cases) {
+        ASSERT_EQ(run({"decode", path, "--plain", "--format", c.format}), 0) << err.str();
+        EXPECT_EQ(out.str(), c.out) << c.format;
+        EXPECT_EQ(err.str(), summary) << c.format;
+    }
 }
 
 TEST_F(CommandsTest, DecodeSaysWhenARecordingWasCutShort) {
@@ -516,10 +750,11 @@ TEST_F(CommandsTest, DoctorSetsUpReadsBackAndExplains) {
     EXPECT_EQ(out.str(),
               "DEMCR      0x01000000  TRCENA=1\n"
               "ITM_LSR    0x00000001  unlocked\n"
-              "ITM_TCR    0x00000001  ITMENA=1 TSENA=0 SYNCENA=0 DWTENA=0 SWOENA=0 TSPrescale=0 "
+              "ITM_TCR    0x00000005  ITMENA=1 TSENA=0 SYNCENA=1 DWTENA=0 SWOENA=0 TSPrescale=0 "
               "TraceBusID=0 BUSY=0\n"
               "ITM_TER0   0xFFFFFFFE  enabled ports: 1-31\n"
               "ITM_TPR    0x00000000  privileged-only port groups: none\n"
+              "DWT_CTRL   0x00000401  CYCCNTENA=1 SYNCTAP=1 NOCYCCNT=0\n"
               "TPIU_ACPR  0x00000023  prescaler 36 (2000000 bit/s from 72000000 Hz)\n"
               "TPIU_SPPR  0x00000002  SWO NRZ\n"
               "TPIU_TYPE  0x00000CA0  NRZ yes, Manchester yes, FIFO 4 bytes\n"
@@ -530,11 +765,51 @@ TEST_F(CommandsTest, DoctorSetsUpReadsBackAndExplains) {
               "  give the ITM a trace bus ID of 1 to 0x6F (ITM_TCR bits 22:16)\n"
               "warning: stimulus port 0 is disabled in ITM_TER0\n"
               "  writes to it are dropped; set its bit in ITM_TER0 (0xE0000E00)\n"
+              "note: ITM synchronisation packets are on: one every 2^24 cycles (0.23 s at "
+              "72000000 Hz)\n"
               "warning: the TPIU formatter is on, so the stream is framed\n"
               "  unless this TPIU bypasses it for SWO, clear TPIU_FFCR.EnFCont (bit 1 of "
               "0xE0040304): the decoder expects the bare ITM stream\n"
+              "note: no trace arrived in 0.25 s of listening\n"
+              "  the target may not have written to an enabled port meanwhile\n"
               "nothing found that would keep trace from arriving\n");
+    // It let the target run to listen, and stopped the receiver after.
+    EXPECT_EQ(api.countCalls("DravikRunDevice"), 1u);
     EXPECT_TRUE(api.closed());
+}
+
+// The trace registers as a setup for 48 MHz / 24 leaves them, all of them sound.
+std::map<uint32_t, uint32_t> setupAt48MHz() {
+    return {{reg::kDemcr, 0x01000000},   {reg::kItmLsr, 1},      {reg::kItmTcr, 1},
+            {reg::kItmTer0, 0xFFFFFFFF}, {reg::kTpiuAcpr, 23},   {reg::kTpiuSppr, 2},
+            {reg::kTpiuType, 0xCA0},     {reg::kTpiuFfcr, 0x100}};
+}
+
+TEST_F(CommandsTest, DoctorListensAndFailsOnTraceThatDoesNotDecode) {
+    api.registers = setupAt48MHz();
+    // The registers agree with --clock 48000000; the bytes do not.
+    const Bytes bytes = garbage(6000);
+    api.polls = {SwvPoll{0, Bytes(bytes.begin(), bytes.begin() + 3000)},
+                 SwvPoll{0, Bytes(bytes.begin() + 3000, bytes.end())}};
+    EXPECT_EQ(run({"doctor", "--clock", "48000000", "--swo-rate", "2000000"}), kExitFailure);
+    const std::string shown = out.str();
+    EXPECT_NE(shown.find("problem: the trace does not decode: "), std::string::npos) << shown;
+    EXPECT_NE(shown.find("  the SWO rate or encoding is wrong: --clock must be the clock the TPIU "
+                         "divides (given: 48000000 Hz), and --mode nrz\n"),
+              std::string::npos)
+        << shown;
+    EXPECT_EQ(shown.find("nothing found"), std::string::npos) << shown;
+}
+
+TEST_F(CommandsTest, DoctorSaysWhatItHeardWhenTheTraceDecodes) {
+    api.registers = setupAt48MHz();
+    api.polls = {SwvPoll{0, benchTrace(1, 200)}};
+    EXPECT_EQ(run({"doctor", "--clock", "48000000", "--swo-rate", "2000000"}), 0) << out.str();
+    EXPECT_NE(
+        out.str().find("note: listened for 0.25 s: " + std::to_string(benchTrace(1, 200).size()) +
+                       " bytes, 710 packets, and they decode\n"),
+        std::string::npos)
+        << out.str();
 }
 
 TEST_F(CommandsTest, DoctorFailsWhenSomethingStopsTrace) {
@@ -561,7 +836,11 @@ TEST_F(CommandsTest, DoctorStillReadsBackAfterAFailedSetup) {
                      {reg::kItmTer0, 0xFFFFFFFF}, {reg::kTpiuAcpr, 35},   {reg::kTpiuSppr, 2},
                      {reg::kTpiuType, 0x480},     {reg::kTpiuFfcr, 0x100}};
     EXPECT_EQ(run({"doctor", "--clock", "72000000", "--prescaler", "36"}), kExitFailure);
-    EXPECT_NE(err.str().find("  error: No TXMode selected, check flags\n"), std::string::npos);
+    EXPECT_NE(err.str().find("  error: No TXMode selected, check flags\n"
+                             "  hint: this TPIU offers Manchester only (TPIU_TYPE 0x00000480): use "
+                             "--mode manchester\n"),
+              std::string::npos)
+        << err.str();
     EXPECT_NE(out.str().find("problem: TPIU_SPPR selects NRZ, which this TPIU does not support"),
               std::string::npos)
         << out.str();

@@ -2,6 +2,10 @@
 // port 0 and the same number on port 1. These need the whole trace path: target selection, trace
 // setup and trace reception in the library and a bench target that sends trace. Until those have
 // landed they are skipped, saying what is missing.
+//
+// The bench runs on its manual clock: time moves only with the tool's exchanges, so the target
+// sends no more than the tool's polls make room for. A busy machine makes a capture shorter, never
+// lossy; that nothing is lost at real-time speed is the benchmarks' claim, not these tests'.
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
@@ -20,6 +24,19 @@ namespace {
 
 const std::vector<std::string> kBenchRate = {"--clock", "72000000", "--swo-rate", "2000000"};
 
+// 5 ms of target time per exchange: a poll brings the bytes of several iterations (and a doctor's
+// short listen enough bytes to judge) however few polls a busy machine allows, while no poll
+// brings more than the probe's buffer holds.
+const char* const kManualBench = R"({"clock": {"mode": "manual", "exchangeLatencyUs": 5000}})";
+
+ToolRun onBench(std::vector<std::string> args, const std::string& config = kManualBench) {
+    return ToolRun(std::move(args), "", config);
+}
+
+std::string withTarget(const std::string& probe) {
+    return R"({"clock": {"mode": "manual", "exchangeLatencyUs": 5000}, "probes": [)" + probe + "]}";
+}
+
 std::vector<std::string> capture(std::vector<std::string> extra) {
     std::vector<std::string> args = {"capture"};
     args.insert(args.end(), kBenchRate.begin(), kBenchRate.end());
@@ -31,7 +48,7 @@ std::vector<std::string> capture(std::vector<std::string> extra) {
 std::string traceUnavailableReason() {
     static const std::string reason = [] {
         const ProcessResult probe =
-            runToolProcess({capture({"--duration", "0.5", "--ports", "0x3", "-q"}), ""});
+            runToolProcess(onBench(capture({"--duration", "0.5", "--ports", "0x3", "-q"})));
         std::smatch missing;
         if (std::regex_search(probe.err, missing,
                               std::regex("libDravikTrace.so has no (Dravik[A-Za-z]+)"))) {
@@ -69,8 +86,8 @@ void expectBenchLines(const std::string& out) {
             counter.push_back(std::stoul((*it)[2].str(), nullptr, 16));
         }
     }
-    ASSERT_GT(text.size(), 10u) << out.substr(0, 400);
-    ASSERT_GT(counter.size(), 10u) << out.substr(0, 400);
+    ASSERT_GE(text.size(), 3u) << out.substr(0, 400);
+    ASSERT_GE(counter.size(), 3u) << out.substr(0, 400);
     for (const std::vector<unsigned long>* numbers : {&text, &counter}) {
         for (size_t i = 1; i < numbers->size(); ++i) {
             ASSERT_EQ((*numbers)[i], (*numbers)[i - 1] + 1) << "a line went missing";
@@ -87,7 +104,7 @@ const char* const kNoLosses =
 TEST(EndToEnd, CaptureShowsTheBenchProgramWithoutLoss) {
     SKIP_WITHOUT_TRACE();
     const ProcessResult result =
-        runToolProcess({capture({"--duration", "1", "--ports", "0x3"}), ""});
+        runToolProcess(onBench(capture({"--duration", "1", "--ports", "0x3"})));
     ASSERT_EQ(result.exitStatus, 0) << result.err;
     expectBenchLines(result.out);
     EXPECT_NE(result.err.find(kNoLosses), std::string::npos) << result.err;
@@ -101,9 +118,8 @@ TEST(EndToEnd, ARecordingDecodesToWhatTheCaptureShowed) {
     TempDir dir;
     const std::string recording = dir.path("trace.rec");
     const std::string plain = dir.path("trace.bin");
-    const ProcessResult live = runToolProcess(
-        {capture({"--duration", "1", "--ports", "0x3", "--raw", recording, "--raw-plain", plain}),
-         ""});
+    const ProcessResult live = runToolProcess(onBench(
+        capture({"--duration", "1", "--ports", "0x3", "--raw", recording, "--raw-plain", plain})));
     ASSERT_EQ(live.exitStatus, 0) << live.err;
     const ProcessResult replay = runToolProcess({{"decode", recording}, ""});
     ASSERT_EQ(replay.exitStatus, 0) << replay.err;
@@ -119,7 +135,7 @@ TEST(EndToEnd, CtrlCStopsCleanlyAndLosesNothingRecorded) {
     SKIP_WITHOUT_TRACE();
     TempDir dir;
     const std::string recording = dir.path("trace.rec");
-    ToolProcess process({capture({"--ports", "0x3", "--raw", recording, "-q"}), ""});
+    ToolProcess process(onBench(capture({"--ports", "0x3", "--raw", recording, "-q"})));
     // Wait for trace to reach the recording, then interrupt.
     struct stat info {};
     for (int i = 0; i < 1000 && (::stat(recording.c_str(), &info) != 0 || info.st_size < 200);
@@ -142,9 +158,8 @@ TEST(EndToEnd, CtrlCStopsCleanlyAndLosesNothingRecorded) {
 
 TEST(EndToEnd, TimestampsGiveEachRecordItsTargetTime) {
     SKIP_WITHOUT_TRACE();
-    const ProcessResult result = runToolProcess(
-        {capture({"--duration", "0.5", "--ports", "0x1", "--timestamps", "--format", "jsonl"}),
-         ""});
+    const ProcessResult result = runToolProcess(onBench(
+        capture({"--duration", "0.5", "--ports", "0x1", "--timestamps", "--format", "jsonl"})));
     ASSERT_EQ(result.exitStatus, 0) << result.err;
     EXPECT_NE(result.out.find("\"kind\":\"local timestamp"), std::string::npos)
         << result.out.substr(0, 400);
@@ -155,12 +170,111 @@ TEST(EndToEnd, DoctorFindsNothingBlockingAfterTheSetup) {
     SKIP_WITHOUT_TRACE();
     std::vector<std::string> args = {"doctor"};
     args.insert(args.end(), kBenchRate.begin(), kBenchRate.end());
-    const ProcessResult result = runToolProcess({args, ""});
+    const ProcessResult result = runToolProcess(onBench(args));
     EXPECT_EQ(result.exitStatus, 0) << result.out << result.err;
     EXPECT_NE(result.out.find("TPIU_SPPR  0x00000002  SWO NRZ\n"), std::string::npos) << result.out;
     EXPECT_NE(result.out.find("TPIU_ACPR  0x00000023  prescaler 36"), std::string::npos);
     EXPECT_TRUE(std::regex_search(result.out, std::regex("DEMCR      0x[0-9A-F]{8}  TRCENA=1\n")))
         << result.out;
+    EXPECT_NE(result.out.find("note: ITM synchronisation packets are on: one every 2^24 cycles"),
+              std::string::npos)
+        << result.out;
+    EXPECT_TRUE(std::regex_search(
+        result.out, std::regex("note: listened for [0-9.]+ s: [0-9]+ bytes, [0-9]+ packets, and "
+                               "they decode\n")))
+        << result.out;
+}
+
+TEST(EndToEnd, AWrongClockFailsAStrictCaptureAndNamesTheClock) {
+    SKIP_WITHOUT_TRACE();
+    // The target's TPIU divides 72 MHz, so the line runs at 3 Mbit/s while the probe reads 2.
+    const ProcessResult result =
+        runToolProcess(onBench({"capture", "--clock", "48000000", "--swo-rate", "2000000",
+                                "--duration", "1", "--strict", "-q"}));
+    EXPECT_EQ(result.exitStatus, 1) << result.err;
+    EXPECT_NE(result.err.find("dravik-swv: warning: the trace does not decode ("),
+              std::string::npos)
+        << result.err;
+    EXPECT_NE(result.err.find("  --clock must be the clock the TPIU divides (given: 48000000 Hz / "
+                              "24)\n"),
+              std::string::npos)
+        << result.err;
+    EXPECT_NE(result.err.find("\n  health: corrupt: "), std::string::npos) << result.err;
+}
+
+TEST(EndToEnd, DoctorFailsWhereTraceCannotBeRead) {
+    SKIP_WITHOUT_TRACE();
+    const struct {
+        const char* name;
+        std::vector<std::string> args;
+        std::string config;
+        const char* problem;
+    } cases[] = {
+        {"wrong clock",
+         {"doctor", "--clock", "48000000", "--swo-rate", "2000000"},
+         kManualBench,
+         "problem: the trace does not decode: "},
+        {"Manchester on the probe's UART",
+         {"doctor", "--clock", "72000000", "--swo-rate", "2000000", "--mode", "auto"},
+         withTarget(R"({"target": {"tpiuType": "0x000004A0"}})"),
+         "problem: TPIU_SPPR selects Manchester encoding, which the probe's receiver (a UART, "
+         "NRZ only) reads as garbage\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const ProcessResult result = runToolProcess(onBench(c.args, c.config));
+        EXPECT_EQ(result.exitStatus, 1) << result.out << result.err;
+        EXPECT_NE(result.out.find(c.problem), std::string::npos) << result.out;
+        EXPECT_EQ(result.out.find("nothing found"), std::string::npos) << result.out;
+    }
+}
+
+TEST(EndToEnd, FailuresSayWhatToTry) {
+    SKIP_WITHOUT_TRACE();
+    const struct {
+        const char* name;
+        std::vector<std::string> extra;
+        std::string config;
+        const char* hint;
+    } cases[] = {
+        {"serial not connected",
+         {"--serial", "NOPE"},
+         kManualBench,
+         "  hint: NOPE is not connected; connected: DRAVIK-BENCH-0001 (choose one with "
+         "--serial)\n"},
+        {"generation too old",
+         {},
+         withTarget(R"({"generation": 2, "jtagVersion": 30})"),
+         "  hint: --allow-old-probe accepts a probe of generation 2 or older\n"},
+        {"no target",
+         {},
+         withTarget(R"({"targetAttached": false})"),
+         "  dbgdev: No target device detected: check JTAG signals\n"},
+        {"no transmit mode",
+         {},
+         withTarget(R"({"target": {"tpiuType": "0x000004A0"}})"),
+         "  hint: this TPIU offers Manchester only (TPIU_TYPE 0x000004A0): use --mode "
+         "manchester\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<std::string> extra = c.extra;
+        extra.insert(extra.end(), {"--duration", "0.2"});
+        const ProcessResult result = runToolProcess(onBench(capture(extra), c.config));
+        EXPECT_EQ(result.exitStatus, 1) << result.err;
+        EXPECT_NE(result.err.find(c.hint), std::string::npos) << result.err;
+    }
+}
+
+TEST(EndToEnd, ACaptureWithoutTraceSaysSo) {
+    SKIP_WITHOUT_TRACE();
+    const ProcessResult result =
+        runToolProcess(onBench(capture({"--duration", "0.3", "--ports", "0x4", "--strict"})));
+    EXPECT_EQ(result.exitStatus, 1) << result.err;
+    EXPECT_NE(result.err.find("  check the setup with: dravik-swv doctor --clock 72000000 "
+                              "--prescaler 36 --ports 0x4\n"),
+              std::string::npos)
+        << result.err;
 }
 
 TEST(EndToEnd, SeveralProbesNeedASerialNumber) {
@@ -178,7 +292,7 @@ TEST(EndToEnd, SeveralProbesNeedASerialNumber) {
 
 TEST(EndToEnd, MemAndBlink) {
     SKIP_WITHOUT_TRACE();
-    ProcessResult result = runToolProcess({{"mem", "0x20000000", "32"}, ""});
+    ProcessResult result = runToolProcess(onBench({"mem", "0x20000000", "32"}));
     EXPECT_EQ(result.exitStatus, 0) << result.err;
     EXPECT_EQ(result.out.rfind("20000000  ", 0), 0u) << result.out;
     EXPECT_NE(result.out.find("\n20000010  "), std::string::npos) << result.out;

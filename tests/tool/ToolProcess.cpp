@@ -17,14 +17,18 @@ namespace dravik::swv::test {
 
 namespace {
 
-std::vector<std::string> environmentFor(const ToolRun& run) {
+std::vector<std::string> environmentFor(const ToolRun& run, const std::string& configPath) {
     std::vector<std::string> environment;
     for (char** entry = environ; *entry != nullptr; ++entry) {
         if (std::strncmp(*entry, "LD_PRELOAD=", 11) != 0 &&
             std::strncmp(*entry, "DRAVIK_SWV_TEST_BENCH=", 22) != 0 &&
+            std::strncmp(*entry, "DRAVIK_BENCH_CONFIG=", 20) != 0 &&
             std::strncmp(*entry, "ASAN_OPTIONS=", 13) != 0) {
             environment.push_back(*entry);
         }
+    }
+    if (!configPath.empty()) {
+        environment.push_back("DRAVIK_BENCH_CONFIG=" + configPath);
     }
     std::string asan = "ASAN_OPTIONS=";
     if (const char* options = std::getenv("ASAN_OPTIONS")) {
@@ -53,6 +57,10 @@ std::string makeDir() {
 ToolProcess::ToolProcess(const ToolRun& run) : dir_(makeDir()) {
     outPath_ = dir_ + "/out";
     errPath_ = dir_ + "/err";
+    if (!run.benchConfig.empty()) {
+        configPath_ = dir_ + "/bench.json";
+        writeBytes(configPath_, Bytes(run.benchConfig.begin(), run.benchConfig.end()));
+    }
     std::vector<std::string> args = run.args;
     args.insert(args.begin(), DRAVIK_SWV_BINARY);
     std::vector<char*> argv;
@@ -60,7 +68,7 @@ ToolProcess::ToolProcess(const ToolRun& run) : dir_(makeDir()) {
         argv.push_back(arg.data());
     }
     argv.push_back(nullptr);
-    std::vector<std::string> environment = environmentFor(run);
+    std::vector<std::string> environment = environmentFor(run, configPath_);
     std::vector<char*> envp;
     for (std::string& entry : environment) {
         envp.push_back(entry.data());
@@ -69,7 +77,9 @@ ToolProcess::ToolProcess(const ToolRun& run) : dir_(makeDir()) {
 
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO,
+                                     run.stdinPath.empty() ? "/dev/null" : run.stdinPath.c_str(),
+                                     O_RDONLY, 0);
     posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, outPath_.c_str(),
                                      O_WRONLY | O_CREAT | O_TRUNC, 0644);
     posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errPath_.c_str(),
@@ -89,6 +99,9 @@ ToolProcess::~ToolProcess() {
     }
     ::unlink(outPath_.c_str());
     ::unlink(errPath_.c_str());
+    if (!configPath_.empty()) {
+        ::unlink(configPath_.c_str());
+    }
     ::rmdir(dir_.c_str());
 }
 

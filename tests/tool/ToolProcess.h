@@ -5,6 +5,7 @@
 
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace dravik::swv::test {
@@ -16,9 +17,19 @@ struct ProcessResult {
 };
 
 struct ToolRun {
+    ToolRun(std::vector<std::string> args, std::string benchShape = {},
+            std::string benchConfig = {})
+        : args(std::move(args)),
+          benchShape(std::move(benchShape)),
+          benchConfig(std::move(benchConfig)) {}
+
     std::vector<std::string> args;
     // Preload the bench hook with this shape ("empty", "two"); empty: the default bench.
     std::string benchShape;
+    // A bench description (JSON) handed over through DRAVIK_BENCH_CONFIG; empty: none.
+    std::string benchConfig;
+    // The file standard input reads; empty: /dev/null.
+    std::string stdinPath;
 };
 
 // Runs to the end.
@@ -36,6 +47,7 @@ class ToolProcess {
     pid_t pid_ = -1;
     std::string outPath_;
     std::string errPath_;
+    std::string configPath_;
     std::string dir_;
 };
 

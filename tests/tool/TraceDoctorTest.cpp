@@ -86,6 +86,17 @@ INSTANTIATE_TEST_SUITE_P(
         OneSetting{"SwoClock", [](TraceRegisters& r) { r.itmTcr = 0x00010011; },
                    "note: ITM_TCR.SWOENA is set: local timestamps count the TPIU's clock and "
                    "stop while the line is idle"},
+        OneSetting{"SyncOff", [](TraceRegisters& r) { r.dwtCtrl = 0x40000000; },
+                   "note: ITM synchronisation packets are off (ITM_TCR.SYNCENA=0, "
+                   "DWT_CTRL.CYCCNTENA=0 SYNCTAP=0 NOCYCCNT=0): after a damaged byte the decoder "
+                   "may stay lost"},
+        OneSetting{"SyncOn",
+                   [](TraceRegisters& r) {
+                       r.dwtCtrl = 0x40000801;
+                       r.itmTcr = 0x00010005;
+                   },
+                   "note: ITM synchronisation packets are on: one every 2^26 cycles (0.93 s at "
+                   "72000000 Hz)"},
         OneSetting{"Parallel", [](TraceRegisters& r) { r.tpiuSppr = 0; },
                    "problem: TPIU_SPPR selects the parallel trace port, so nothing goes out on "
                    "SWO"},
@@ -93,8 +104,8 @@ INSTANTIATE_TEST_SUITE_P(
                    "problem: TPIU_SPPR holds the reserved value 3, so no SWO protocol is "
                    "selected"},
         OneSetting{"Manchester", [](TraceRegisters& r) { r.tpiuSppr = 1; },
-                   "warning: TPIU_SPPR selects Manchester encoding: a UART (NRZ) receiver reads "
-                   "it as garbage"},
+                   "problem: TPIU_SPPR selects Manchester encoding, which the probe's receiver (a "
+                   "UART, NRZ only) reads as garbage"},
         OneSetting{"NrzUnsupported", [](TraceRegisters& r) { r.tpiuType = 0x00000480; },
                    "problem: TPIU_SPPR selects NRZ, which this TPIU does not support "
                    "(TPIU_TYPE.NRZVALID is clear)"},

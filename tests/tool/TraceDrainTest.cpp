@@ -15,10 +15,13 @@ using test::SwvPoll;
 // Runs the drainer on this thread; it stops once the script is used up.
 class TraceDrainTest : public testing::Test {
   protected:
-    void drainAll(size_t queueChunks = 64) {
+    void drainAll(size_t queueChunks = 64, DrainSink* sink = nullptr) {
         queue = std::make_unique<ChunkQueue>(queueChunks, TraceDrain::kReadBufferBytes);
         drain = std::make_unique<TraceDrain>(api, *queue, clock, PollInterval(4000, 200000),
                                              clock.nowUs());
+        if (sink != nullptr) {
+            drain->addSink(*sink);
+        }
         stopAfter = api.polls.size();
         // The script has no end of its own: a stop request follows its last answer.
         api.polls.push_back(SwvPoll{});
@@ -101,6 +104,34 @@ TEST_F(TraceDrainTest, AFullQueueDropsBytesButNeverStopsPolling) {
     // The losses come out at the close, on a chunk of their own.
     EXPECT_TRUE(chunks[1]->bytes.empty());
     EXPECT_EQ(chunks[1]->lossesBefore.queueFullBytes, 5u);
+}
+
+// What a sink saw, as "data 1 2" and "gap 2" lines.
+class LoggingSink final : public DrainSink {
+  public:
+    void data(uint64_t, const uint8_t* bytes, size_t size) override {
+        std::string line = "data";
+        for (size_t i = 0; i < size; ++i) {
+            line += " " + std::to_string(bytes[i]);
+        }
+        log.push_back(line);
+    }
+    void gap(uint64_t, GapCause cause) override {
+        log.push_back("gap " + std::to_string(static_cast<int>(cause)));
+    }
+    std::vector<std::string> log;
+};
+
+TEST_F(TraceDrainTest, SinksGetEveryReadAndEveryLossWhateverTheQueueDrops) {
+    LoggingSink sink;
+    api.polls = {SwvPoll{0, {1}}, SwvPoll{0, {2, 2}},
+                 SwvPoll{DRAVIK_REFUSED, {}, "Buffer is too small, data is lost"},
+                 SwvPoll{3, {}, "Unable to read SWV records, status: 3"}, SwvPoll{0, {3}}};
+    api.pendingAtStop = {4};
+    drainAll(1, &sink);
+    EXPECT_EQ(sink.log, (std::vector<std::string>{"data 1", "data 2 2", "gap 2", "gap 3", "data 3",
+                                                  "data 4"}));
+    EXPECT_EQ(drain->counters().queueDropBytes, 4u);  // one chunk, and nobody took it
 }
 
 TEST_F(TraceDrainTest, GivesUpAfterReadsKeepFailing) {

@@ -49,9 +49,16 @@ TEST(TracePipeline, OnePortShownHasNoPrefix) {
     PipelineConfig config;
     config.ports = {PortRoute{0, PortFormat::Text}};
     EXPECT_EQ(run(config, benchIterations(1, 2)), "line 1\nline 2\n");
-    config.defaultMask = 0x1;
-    config.ports.clear();
-    EXPECT_EQ(run(config, benchIterations(1, 2)), "line 1\nline 2\n");
+}
+
+TEST(TracePipeline, APortNotEnabledIsShownWithItsNumberAndCounted) {
+    PipelineConfig config;
+    config.enabledMask = 0x1;
+    PipelineCounters counters;
+    EXPECT_EQ(run(config, benchIterations(1, 2), &counters),
+              "line 1\n[1] 0x00000001\nline 2\n[1] 0x00000002\n");
+    EXPECT_EQ(counters.unexpectedPackets, 2u);
+    EXPECT_EQ(counters.portPackets[1], 2u);
 }
 
 TEST(TracePipeline, NamedPortsInTheirFormats) {
@@ -64,7 +71,7 @@ TEST(TracePipeline, APortFileTakesItsPortOffTheDefaultOutput) {
     std::ostringstream file;
     PipelineConfig config;
     config.files = {PortFileRoute{1, PortFormat::Dec, &file}};
-    config.defaultMask = 0x3;
+    config.enabledMask = 0x3;
     EXPECT_EQ(run(config, benchIterations(1, 2)), "line 1\nline 2\n");
     EXPECT_EQ(file.str(), "1\n2\n");
 }
@@ -143,11 +150,28 @@ TEST(TracePipeline, NoPacketIsMadeAcrossAGap) {
     ASSERT_TRUE(pipeline.flush());
     const PipelineCounters counters = pipeline.counters();
     // Joined, the bytes would read as the word 0x00002211; apart, the zeros are dropped and the
-    // byte write after them survives.
-    EXPECT_EQ(out.str(), "0x55\n");
+    // byte write after them survives. Each gap has its line where it happened.
+    EXPECT_EQ(out.str(),
+              "[gap] 4000 bytes not shown: the output could not keep up\n"
+              "[gap] trace lost: the library discarded pending bytes (result 403)\n"
+              "[gap] trace may be lost: a trace read failed\n"
+              "0x55\n");
+    // The word the gap cut is no decode error, neither its start nor its end.
+    EXPECT_EQ(counters.decodeErrors, 0u);
     EXPECT_EQ(counters.queueDropBytes, 4000u);
     EXPECT_EQ(counters.probeDrops, 1u);
     EXPECT_EQ(counters.readFailures, 1u);
+}
+
+TEST(TracePipeline, BytesFarFromAGapStillCountAsDecodeErrors) {
+    std::ostringstream out;
+    TracePipeline pipeline(PipelineConfig{}, &out);
+    const Bytes after = {0x04, 0x01, 'a', 0x04, 0x04, 0x04, 0x04, 0x04};
+    pipeline.gap(GapCause::QueueFull, 10, 1);
+    pipeline.data(after.data(), after.size(), 2);
+    pipeline.finish();
+    // The first six bytes may finish the cut packet; the last two reserved headers cannot.
+    EXPECT_EQ(pipeline.counters().decodeErrors, 2u);
 }
 
 TEST(TracePipeline, AGapInRecordFormatsIsARecord) {

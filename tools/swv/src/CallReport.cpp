@@ -66,6 +66,12 @@ std::string formatCallFailure(const CallFailure& failure) {
     if (!failure.warning.empty()) {
         text += "  warning: " + failure.warning + "\n";
     }
+    for (const std::string& line : failure.diagnostics) {
+        text += "  dbgdev: " + line + "\n";
+    }
+    if (!failure.hint.empty()) {
+        text += "  hint: " + failure.hint + "\n";
+    }
     return text;
 }
 

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <memory>
 #include <thread>
 
@@ -10,9 +11,10 @@
 #include "dravik/swv/CaptureStatus.h"
 #include "dravik/swv/ChunkQueue.h"
 #include "dravik/swv/Commands.h"
+#include "dravik/swv/HealthWarning.h"
 #include "dravik/swv/OutputFiles.h"
 #include "dravik/swv/ProbeSession.h"
-#include "dravik/swv/RecordingWriter.h"
+#include "dravik/swv/RecordingSink.h"
 #include "dravik/swv/TraceDrain.h"
 #include "dravik/swv/TracePipeline.h"
 #include "dravik/swv/TraceRegisterMap.h"
@@ -24,68 +26,6 @@ namespace {
 
 constexpr uint64_t kStatusPeriodUs = 250000;
 constexpr auto kPopWait = std::chrono::milliseconds(20);
-
-// The recordings of one capture. A file that never got its header (the capture failed before
-// trace started) is removed again rather than left empty.
-class Recorders {
-  public:
-    bool open(const CaptureOptions& options, std::string& error) {
-        if (!options.rawPath.empty()) {
-            recording_ =
-                RecordingWriter::create(options.rawPath, RecordingWriter::Kind::Recording, error);
-            if (!recording_) {
-                return false;
-            }
-        }
-        if (!options.rawPlainPath.empty()) {
-            plain_ =
-                RecordingWriter::create(options.rawPlainPath, RecordingWriter::Kind::Plain, error);
-            if (!plain_) {
-                return false;
-            }
-        }
-        return true;
-    }
-
-    ~Recorders() {
-        if (!started_) {
-            for (RecordingWriter* writer : {recording_.get(), plain_.get()}) {
-                if (writer != nullptr) {
-                    writer->close();
-                    ::unlink(writer->path().c_str());
-                }
-            }
-        }
-    }
-
-    template <typename Write>
-    bool each(Write write) {
-        for (RecordingWriter* writer : {recording_.get(), plain_.get()}) {
-            if (writer != nullptr && !write(*writer)) {
-                error_ = writer->error();
-                return false;
-            }
-        }
-        return true;
-    }
-
-    bool start(const RecordingHeader& header) {
-        started_ = true;
-        return each([&](RecordingWriter& writer) { return writer.writeHeader(header); });
-    }
-
-    bool close() {
-        return each([](RecordingWriter& writer) { return writer.close(); });
-    }
-
-    const std::string& error() const { return error_; }
-
-  private:
-    std::unique_ptr<RecordingWriter> recording_;
-    std::unique_ptr<RecordingWriter> plain_;
-    bool started_ = false;
-    std::string error_;
-};
 
 // The live status line on a terminal, redrawn in place; taken away while other output goes to
 // the same terminal and put back after it.
@@ -128,6 +68,25 @@ class StatusLine {
     std::string line_;
 };
 
+// The doctor run that checks the setup this capture used.
+std::string doctorCommand(const CaptureOptions& options, const RateChoice& rate) {
+    std::string command = "dravik-swv doctor";
+    if (!options.selection.serial.empty()) {
+        command += " --serial " + options.selection.serial;
+    }
+    command += " --clock " + std::to_string(rate.clockHz) + " --prescaler " +
+               std::to_string(rate.prescaler);
+    if (options.mode != TxMode::Nrz) {
+        command += std::string(" --mode ") + txModeName(options.mode);
+    }
+    if (options.stimulusMask != 0xFFFFFFFF) {
+        char mask[16];
+        std::snprintf(mask, sizeof mask, "0x%X", options.stimulusMask);
+        command += std::string(" --ports ") + mask;
+    }
+    return command;
+}
+
 StatusSnapshot captureStatus(const TracePipeline& pipeline, const DrainCounters& drain,
                              double elapsedSeconds, double bytesPerSecond) {
     StatusSnapshot status = snapshotFrom(pipeline.counters());
@@ -150,8 +109,9 @@ int runCapture(ToolEnvironment& env, const CaptureOptions& options) {
     }
     std::string error;
     PortFiles portFiles;
-    Recorders recorders;
-    if (!portFiles.open(options.output, error) || !recorders.open(options, error)) {
+    RecordingSink recordings;
+    if (!portFiles.open(options.output, error) ||
+        !recordings.open(options.rawPath, options.rawPlainPath, error)) {
         env.message("dravik-swv: " + error + "\n");
         return kExitFailure;
     }
@@ -166,8 +126,9 @@ int runCapture(ToolEnvironment& env, const CaptureOptions& options) {
     if (!serial || !session.select(*serial, options.selection)) {
         return kExitFailure;
     }
-    const std::optional<SetupResult> setup =
-        setUpTrace(session, *rate, options.stimulusMask, options.mode, options.timestamps);
+    const std::optional<SetupResult> setup = setUpTrace(
+        session, *rate,
+        TraceRequest{options.stimulusMask, options.mode, options.timestamps, !options.noSync});
     if (!setup) {
         return kExitFailure;
     }
@@ -188,8 +149,8 @@ int runCapture(ToolEnvironment& env, const CaptureOptions& options) {
     settings.itmTcr = setup->itmTcr.value_or(0);
     settings.startTimeUs = wallClockUs();
     settings.serial = serial->c_str();
-    if (!recorders.start(makeRecordingHeader(settings))) {
-        env.message("dravik-swv: " + recorders.error() + "\n");
+    if (!recordings.start(makeRecordingHeader(settings))) {
+        env.message("dravik-swv: " + recordings.error() + "\n");
         return kExitFailure;
     }
 
@@ -204,14 +165,23 @@ int runCapture(ToolEnvironment& env, const CaptureOptions& options) {
     TraceDrain drain(env.api, queue, env.clock,
                      PollInterval(DRAVIK_TRACE_BUFFER_SIZE, swoLineBytesPerSecond(rate->actualBps)),
                      startUs);
+    if (recordings.any()) {
+        drain.addSink(recordings);
+    }
     // From here until the join, only the draining thread calls the library.
     std::thread drainer([&drain] { drain.run(); });
 
+    HealthAdvice advice;
+    advice.clockHz = rate->clockHz;
+    advice.prescaler = rate->prescaler;
+    advice.doctor = doctorCommand(options, *rate);
+    bool warned = false;  // the health warning is given once
     StatusLine status(env, env.errIsTerminal);
     RateMeter meter;
     uint64_t nextStatusUs = startUs;
     bool stopping = false;
     bool failed = false;
+    bool readerGone = false;  // the reader of standard output went away (`| head`)
     uint64_t lastTimeUs = 0;
     auto stopOnce = [&] {
         if (!stopping) {
@@ -245,28 +215,30 @@ int runCapture(ToolEnvironment& env, const CaptureOptions& options) {
                     gap.cause == GapCause::QueueFull ? (gap.count ? 1 : 0) : gap.count;
                 for (uint64_t i = 0; i < markers; ++i) {
                     pipeline.gap(gap.cause, gap.lost, lossTime);
-                    if (!failed && !recorders.each([&](RecordingWriter& writer) {
-                            return writer.writeGap(lossTime, gap.cause, gap.lost);
-                        })) {
-                        fail("dravik-swv: " + recorders.error() + "\n");
-                    }
                 }
             }
             if (!chunk->bytes.empty()) {
-                if (!failed && !recorders.each([&](RecordingWriter& writer) {
-                        return writer.writeData(chunk->timeUs, chunk->bytes.data(),
-                                                chunk->bytes.size());
-                    })) {
-                    fail("dravik-swv: " + recorders.error() + "\n");
-                }
                 pipeline.data(chunk->bytes.data(), chunk->bytes.size(), chunk->timeUs);
             }
             queue.recycle(std::move(chunk));
+            if (pipeline.takeHealthAlarm() && !warned) {
+                warned = true;
+                status.clear();
+                env.message(healthWarning(pipeline.health().verdict(), advice));
+            }
             if (env.outIsTerminal) {
                 status.clear();
             }
-            if (!pipeline.flush() && !failed) {
-                fail("dravik-swv: cannot write to " + pipeline.failedStream() + "\n");
+            if (!pipeline.flush()) {
+                if (pipeline.mainFailed() && env.outputGone && env.outputGone()) {
+                    // Nobody reads any more (`| head`): end as asked, without an error or a
+                    // summary; the files are still written to the end.
+                    readerGone = true;
+                    pipeline.closeMain();
+                    stopOnce();
+                } else if (!failed) {
+                    fail("dravik-swv: cannot write to " + pipeline.failedStream() + "\n");
+                }
             }
             status.redraw();
         } else if (queue.finished()) {
@@ -281,6 +253,9 @@ int runCapture(ToolEnvironment& env, const CaptureOptions& options) {
         }
         if (drain.probeLost() && !failed) {
             fail("dravik-swv: trace reads keep failing; the probe is gone\n");
+        }
+        if (recordings.failed() && !failed) {
+            fail("dravik-swv: " + recordings.error() + "\n");
         }
         if (env.stopRequested() ||
             (options.durationSeconds &&
@@ -303,13 +278,8 @@ int runCapture(ToolEnvironment& env, const CaptureOptions& options) {
         fail("dravik-swv: cannot write to " + pipeline.failedStream() + "\n");
     }
     const uint64_t endUs = env.clock.nowUs();
-    if (!recorders.each([&](RecordingWriter& writer) {
-            return writer.writeEnd(std::max(lastTimeUs, endUs - startUs));
-        }) ||
-        !recorders.close()) {
-        if (!failed) {
-            fail("dravik-swv: " + recorders.error() + "\n");
-        }
+    if (!recordings.finish(std::max(lastTimeUs, endUs - startUs)) && !failed) {
+        fail("dravik-swv: " + recordings.error() + "\n");
     }
     if (std::optional<CallFailure> stopFailure = drain.stopFailure()) {
         status.clear();
@@ -319,8 +289,31 @@ int runCapture(ToolEnvironment& env, const CaptureOptions& options) {
     const DrainCounters counters = drain.counters();
     const double seconds = static_cast<double>(endUs - startUs) / 1e6;
     status.clear();
-    env.message(formatSummary(captureStatus(pipeline, counters, seconds, 0), "captured"));
-    return failed ? kExitFailure : kExitOk;
+    if (readerGone && !failed) {
+        return kExitOk;
+    }
+    // A capture shorter than the health check's window is judged as a whole, at the end.
+    const HealthVerdict verdict = pipeline.health().verdict();
+    if (verdict.unhealthy() && !warned) {
+        env.message(healthWarning(verdict, advice));
+    }
+    if (verdict.condition == StreamCondition::NoTrace && !failed) {
+        char span[32];
+        std::snprintf(span, sizeof span, "%.1f s", seconds);
+        env.message(std::string("dravik-swv: no trace arrived in ") + span +
+                    (counters.bytes != 0 ? " (synchronisation packets only)" : "") +
+                    ": the target wrote nothing to the enabled ports, or the trace does not "
+                    "reach the probe\n  check the setup with: " +
+                    advice.doctor + "\n");
+    }
+    StatusSnapshot summary = captureStatus(pipeline, counters, seconds, 0);
+    summary.health = verdict;
+    env.message(formatSummary(summary, "captured"));
+    if (failed) {
+        return kExitFailure;
+    }
+    const bool trusted = !verdict.unhealthy() && verdict.condition != StreamCondition::NoTrace;
+    return options.strict && !trusted ? kExitFailure : kExitOk;
 }
 
 }  // namespace dravik::swv

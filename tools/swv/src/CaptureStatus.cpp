@@ -10,9 +10,12 @@ StatusSnapshot snapshotFrom(const PipelineCounters& counters) {
     status.packets = counters.packets;
     for (unsigned port = 0; port < kPortCount; ++port) {
         if (counters.portPackets[port] != 0) {
-            status.portPackets.emplace_back(port, counters.portPackets[port]);
+            const bool enabled = port < 32 && ((counters.enabledMask >> port) & 1u) != 0;
+            (enabled ? status.portPackets : status.unexpectedPorts)
+                .emplace_back(port, counters.portPackets[port]);
         }
     }
+    status.unexpectedPackets = counters.unexpectedPackets;
     status.overflows = counters.overflows;
     status.decodeErrors = counters.decodeErrors;
     status.hostDrops = counters.probeDrops;
@@ -50,6 +53,21 @@ std::string portList(const StatusSnapshot& status, const char* separator) {
     return text;
 }
 
+// "port 224" or "43 ports (32, 33, 40, 41, 57, 60, 61, 62, ...)": a corrupt stream touches them
+// all.
+std::string unexpectedPortList(const StatusSnapshot& status) {
+    constexpr size_t kNamed = 8;
+    const auto& ports = status.unexpectedPorts;
+    if (ports.size() == 1) {
+        return "port " + number(ports.front().first);
+    }
+    std::string text = number(ports.size()) + " ports (";
+    for (size_t i = 0; i < ports.size() && i < kNamed; ++i) {
+        text += (i == 0 ? "" : ", ") + number(ports[i].first);
+    }
+    return text + (ports.size() > kNamed ? ", ...)" : ")");
+}
+
 std::string losses(const StatusSnapshot& status) {
     return "overflows " + number(status.overflows) + ", decode errors " +
            number(status.decodeErrors) + " B, host drops " + number(status.hostDrops) +
@@ -67,6 +85,9 @@ std::string formatStatusLine(const StatusSnapshot& status) {
     if (!status.portPackets.empty()) {
         line += "  ports " + portList(status, " ");
     }
+    if (status.unexpectedPackets != 0) {
+        line += "  unexpected " + number(status.unexpectedPackets);
+    }
     return line + "  |  " + losses(status);
 }
 
@@ -83,7 +104,14 @@ std::string formatSummary(const StatusSnapshot& status, const char* what) {
     for (const auto& [port, count] : status.portPackets) {
         text += "  port " + number(port) + ": " + number(count) + " packets\n";
     }
+    if (!status.unexpectedPorts.empty()) {
+        text += "  unexpected ports: " + number(status.unexpectedPackets) + " packets on " +
+                unexpectedPortList(status) + ", not enabled\n";
+    }
     text += "  losses: " + losses(status) + "\n";
+    if (status.health) {
+        text += "  health: " + describeVerdict(*status.health) + "\n";
+    }
     return text;
 }
 

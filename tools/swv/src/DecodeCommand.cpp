@@ -6,6 +6,7 @@
 
 #include "dravik/swv/CaptureStatus.h"
 #include "dravik/swv/Commands.h"
+#include "dravik/swv/HealthWarning.h"
 #include "dravik/swv/OutputFiles.h"
 #include "dravik/swv/RecordingReader.h"
 #include "dravik/swv/TracePipeline.h"
@@ -31,6 +32,15 @@ std::string describeHeader(const RecordingHeader& header) {
     return text;
 }
 
+// A reader that went away (`| head`) ends the decode quietly; any other failed write is an error.
+int outputFailed(ToolEnvironment& env, const TracePipeline& pipeline) {
+    if (pipeline.mainFailed() && env.outputGone && env.outputGone()) {
+        return kExitOk;
+    }
+    env.message("dravik-swv: cannot write to " + pipeline.failedStream() + "\n");
+    return kExitFailure;
+}
+
 }  // namespace
 
 int runDecode(ToolEnvironment& env, const DecodeOptions& options) {
@@ -47,7 +57,7 @@ int runDecode(ToolEnvironment& env, const DecodeOptions& options) {
     }
     const RecordingHeader& header = reader.header();
     if (options.verbose) {
-        env.message(reader.plain() ? "dravik-swv: " + options.path + " is a plain dump\n"
+        env.message(reader.plain() ? "dravik-swv: " + reader.name() + " is a plain dump\n"
                                    : describeHeader(header));
     }
     // Timestamps count the trace clock over TSPrescale; --clock stands in for a plain dump's.
@@ -61,6 +71,14 @@ int runDecode(ToolEnvironment& env, const DecodeOptions& options) {
         reader.plain() || header.stimulusMask == 0 ? 0xFFFFFFFF : header.stimulusMask;
     TracePipeline pipeline(pipelineConfig(options.output, portFiles, mask, timestampHz), &env.out);
 
+    HealthAdvice advice;
+    advice.live = false;
+    if (!reader.plain()) {
+        advice.clockHz = header.traceClockHz;
+        advice.prescaler = header.prescaler;
+    }
+    bool warned = false;
+
     const uint64_t startUs = env.clock.nowUs();
     uint64_t lastTimeUs = 0;
     int status = kExitOk;
@@ -71,7 +89,7 @@ int runDecode(ToolEnvironment& env, const DecodeOptions& options) {
             break;
         }
         if (next == RecordingReader::Status::Truncated) {
-            env.message("dravik-swv: " + options.path + " ends inside a record header\n");
+            env.message("dravik-swv: " + reader.name() + " ends inside a record header\n");
             break;
         }
         if (next == RecordingReader::Status::Error) {
@@ -102,27 +120,35 @@ int runDecode(ToolEnvironment& env, const DecodeOptions& options) {
                 break;
         }
         if (!pipeline.flush()) {
-            env.message("dravik-swv: cannot write to " + pipeline.failedStream() + "\n");
-            return kExitFailure;
+            return outputFailed(env, pipeline);
+        }
+        if (pipeline.takeHealthAlarm()) {
+            warned = true;
+            env.message(healthWarning(pipeline.health().verdict(), advice));
         }
     }
     pipeline.finish();
     if (!pipeline.flush()) {
-        env.message("dravik-swv: cannot write to " + pipeline.failedStream() + "\n");
-        return kExitFailure;
+        return outputFailed(env, pipeline);
     }
     if (reader.dataTruncated()) {
-        env.message("dravik-swv: the last data record of " + options.path +
+        env.message("dravik-swv: the last data record of " + reader.name() +
                     " is cut short; decoded what is there\n");
     }
     if (!reader.plain() && !reader.sawEnd() && status == kExitOk && !env.stopRequested()) {
-        env.message("dravik-swv: " + options.path +
+        env.message("dravik-swv: " + reader.name() +
                     " has no end record: the capture was cut short\n");
+    }
+    const HealthVerdict verdict = pipeline.health().verdict();
+    if (verdict.unhealthy() && !warned) {
+        env.message(healthWarning(verdict, advice));
     }
     StatusSnapshot summary = snapshotFrom(pipeline.counters());
     summary.elapsedSeconds = static_cast<double>(lastTimeUs) / 1e6;
+    summary.health = verdict;
     env.message(formatSummary(summary, "decoded"));
-    return status;
+    const bool trusted = !verdict.unhealthy() && verdict.condition != StreamCondition::NoTrace;
+    return status == kExitOk && options.strict && !trusted ? kExitFailure : status;
 }
 
 }  // namespace dravik::swv

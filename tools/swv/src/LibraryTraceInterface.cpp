@@ -128,7 +128,8 @@ int LibraryTraceInterface::writeDebugRegister(unsigned int address, unsigned int
 }
 
 void LibraryTraceInterface::setLogSink(LogSink sink, void* context) {
-    if (DbgDev* dev = GetDbgDev()) {
+    // Turning the sink off is no reason to create a device object.
+    if (DbgDev* dev = sink == nullptr ? g_dev : GetDbgDev()) {
         dev->SetLogSink(sink, context);
     }
 }

@@ -35,11 +35,11 @@ std::vector<PortFileRoute> PortFiles::routes(const OutputOptions& options) const
 }
 
 PipelineConfig pipelineConfig(const OutputOptions& options, const PortFiles& files,
-                              uint32_t defaultMask, double timestampHz) {
+                              uint32_t enabledMask, double timestampHz) {
     PipelineConfig config;
     config.format = options.format;
     config.ports = options.ports;
-    config.defaultMask = defaultMask;
+    config.enabledMask = enabledMask;
     config.files = files.routes(options);
     config.timestampHz = timestampHz;
     config.quiet = options.quiet;

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "DravikTrace.h"
+#include "dravik/swv/FailureHints.h"
 
 namespace dravik::swv {
 
@@ -20,10 +21,13 @@ void ToolEnvironment::message(const std::string& text) {
     err.flush();
 }
 
-ProbeSession::ProbeSession(ToolEnvironment& env, bool verbose) : env_(env), verbose_(verbose) {
-    if (verbose_) {
+ProbeSession::ProbeSession(ToolEnvironment& env, bool verbose) : env_(env), verbose_(verbose) {}
+
+void ProbeSession::touch() {
+    if (!touched_) {
         touched_ = true;
-        env_.api.setLogSink(&ProbeSession::logToStderr, &env_);
+        // The sink lives on the device object, which this creates.
+        env_.api.setLogSink(&ProbeSession::onDiagnostic, this);
     }
 }
 
@@ -34,19 +38,46 @@ ProbeSession::~ProbeSession() {
             reportFailure("DravikStopSWVRead", result);
         }
     }
+    if (touched_) {
+        env_.api.setLogSink(nullptr, nullptr);
+    }
     if (touched_ && env_.api.has(EntryPoint::CloseDevice)) {
         env_.api.closeDevice();
     }
 }
 
-void ProbeSession::logToStderr(void* context, const char* text) {
-    auto* env = static_cast<ToolEnvironment*>(context);
-    std::string line = "dbgdev: ";
-    line += text == nullptr ? "" : text;
-    if (line.empty() || line.back() != '\n') {
-        line += '\n';
+void ProbeSession::onDiagnostic(void* context, const char* text) {
+    auto* session = static_cast<ProbeSession*>(context);
+    std::string line = text == nullptr ? "" : text;
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) {
+        line.pop_back();
     }
-    env->message(line);
+    if (session->verbose_) {
+        session->env_.message("dbgdev: " + line + "\n");
+        return;
+    }
+    std::lock_guard<std::mutex> lock(session->diagnosticsMutex_);
+    if (session->diagnostics_.size() == kMaxDiagnostics) {
+        session->diagnostics_.pop_front();
+    }
+    session->diagnostics_.push_back(std::move(line));
+}
+
+void ProbeSession::beginCall() {
+    std::lock_guard<std::mutex> lock(diagnosticsMutex_);
+    diagnostics_.clear();
+}
+
+CallFailure ProbeSession::failure(const std::string& function, int code) {
+    CallFailure failure = collectFailure(env_.api, function, code);
+    std::lock_guard<std::mutex> lock(diagnosticsMutex_);
+    failure.diagnostics.assign(diagnostics_.begin(), diagnostics_.end());
+    diagnostics_.clear();
+    return failure;
+}
+
+void ProbeSession::report(const CallFailure& failure) {
+    env_.message(formatCallFailure(failure));
 }
 
 bool ProbeSession::require(std::initializer_list<EntryPoint> entries) {
@@ -61,7 +92,7 @@ bool ProbeSession::require(std::initializer_list<EntryPoint> entries) {
 }
 
 void ProbeSession::reportFailure(const std::string& function, int code) {
-    env_.message(formatCallFailure(collectFailure(env_.api, function, code)));
+    report(failure(function, code));
 }
 
 void ProbeSession::reportDbgDevFailure(const std::string& function, int code) {
@@ -74,38 +105,48 @@ void ProbeSession::showStep(const char* function) {
     }
 }
 
-bool ProbeSession::listProbes(std::vector<ProbeEntry>& probes) {
-    touched_ = true;
+ProbeSession::Listing ProbeSession::enumerate() {
+    touch();
+    Listing listing;
     // 128 of the longest lines the library writes.
     std::vector<char> list(64 * 1024, '\0');
     int size = static_cast<int>(list.size());
     int count = 0;
-    const int result = env_.api.enumerateDevices(list.data(), &size, &count);
+    listing.result = env_.api.enumerateDevices(list.data(), &size, &count);
     showStep("DravikEnumerateDevices");
-    if (result > 0) {
-        const CallFailure failure = collectFailure(env_.api, "DravikEnumerateDevices", result);
-        if (result == DRAVIK_ENUMERATION_FAILED &&
-            failure.error.find(kNoProbeStatusText) != std::string::npos) {
-            env_.message("dravik-swv: no probe found\n");
-            if (verbose_) {
-                env_.message(formatCallFailure(failure));
-            }
-        } else {
-            env_.message(formatCallFailure(failure));
+    if (listing.result != DRAVIK_OK) {
+        listing.failure = collectFailure(env_.api, "DravikEnumerateDevices", listing.result);
+    }
+    if (listing.result > 0) {
+        // With no probe at all the enumeration itself fails, with DbgDev's status 26.
+        listing.noProbe = listing.result == DRAVIK_ENUMERATION_FAILED &&
+                          listing.failure.error.find(kNoProbeStatusText) != std::string::npos;
+        return listing;
+    }
+    size = std::max(0, std::min(size, static_cast<int>(list.size()) - 1));
+    listing.probes = parseProbeListing(std::string_view(list.data(), static_cast<size_t>(size)));
+    listing.noProbe = listing.probes.empty();
+    return listing;
+}
+
+bool ProbeSession::listProbes(std::vector<ProbeEntry>& probes) {
+    const Listing listing = enumerate();
+    if (listing.result > 0 && !listing.noProbe) {
+        env_.message(formatCallFailure(listing.failure));
+        return false;
+    }
+    if (listing.result < 0) {
+        env_.message("dravik-swv: " + std::to_string(-listing.result) +
+                     " probe(s) left out of the listing: " + listing.failure.warning + "\n");
+    }
+    if (listing.noProbe) {
+        env_.message("dravik-swv: no probe found\n");
+        if (verbose_ && listing.result > 0) {
+            env_.message(formatCallFailure(listing.failure));
         }
         return false;
     }
-    if (result < 0) {
-        const CallFailure failure = collectFailure(env_.api, "DravikEnumerateDevices", result);
-        env_.message("dravik-swv: " + std::to_string(-result) +
-                     " probe(s) left out of the listing: " + failure.warning + "\n");
-    }
-    size = std::max(0, std::min(size, static_cast<int>(list.size()) - 1));
-    probes = parseProbeListing(std::string_view(list.data(), static_cast<size_t>(size)));
-    if (probes.empty()) {
-        env_.message("dravik-swv: no probe found\n");
-        return false;
-    }
+    probes = listing.probes;
     return true;
 }
 
@@ -130,7 +171,7 @@ std::optional<std::string> ProbeSession::chooseSerial(const std::string& request
 }
 
 bool ProbeSession::select(const std::string& serial, const SelectionOptions& options) {
-    touched_ = true;
+    touch();
     // Strict: with a serial number in hand, never open a different probe.
     unsigned flags = DRAVIK_SELECT_STRICT;
     if (options.reset) {
@@ -140,10 +181,18 @@ bool ProbeSession::select(const std::string& serial, const SelectionOptions& opt
         flags |= DRAVIK_SELECT_ALLOW_OLD;
     }
     int status = 0;
+    beginCall();
     const int result = env_.api.selectDevice(serial.c_str(), flags, &status);
     showStep("DravikSelectDevice");
     if (result != DRAVIK_OK) {
-        reportFailure("DravikSelectDevice", result);
+        CallFailure failed = failure("DravikSelectDevice", result);
+        std::optional<Listing> listing;
+        if (selectionHintListsProbes(failed)) {
+            listing = enumerate();
+        }
+        const bool listed = listing && (listing->result <= 0 || listing->noProbe);
+        failed.hint = selectionHint(failed, serial, listed ? &listing->probes : nullptr);
+        report(failed);
         return false;
     }
     serial_ = serial;
@@ -151,7 +200,7 @@ bool ProbeSession::select(const std::string& serial, const SelectionOptions& opt
 }
 
 bool ProbeSession::readRegister(uint32_t address, const char* name, uint32_t& value) {
-    touched_ = true;
+    touch();
     unsigned read = 0;
     const int result = env_.api.readDebugRegister(address, &read);
     if (result != 0) {
@@ -163,7 +212,7 @@ bool ProbeSession::readRegister(uint32_t address, const char* name, uint32_t& va
 }
 
 bool ProbeSession::writeRegister(uint32_t address, const char* name, uint32_t value) {
-    touched_ = true;
+    touch();
     const int result = env_.api.writeDebugRegister(address, value);
     if (result != 0) {
         reportDbgDevFailure(std::string("DbgDev::WriteDebugRegister(") + name + ")", result);

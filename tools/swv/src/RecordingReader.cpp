@@ -6,14 +6,19 @@
 namespace dravik::swv {
 
 RecordingReader::~RecordingReader() {
-    if (file_ != nullptr) {
+    if (file_ != nullptr && file_ != stdin) {
         std::fclose(file_);
     }
 }
 
 bool RecordingReader::open(const std::string& path, bool forcePlain, std::string& error) {
-    path_ = path;
-    file_ = std::fopen(path.c_str(), "rb");
+    if (path == "-") {
+        path_ = "standard input";
+        file_ = stdin;
+    } else {
+        path_ = path;
+        file_ = std::fopen(path.c_str(), "rb");
+    }
     if (file_ == nullptr) {
         error = "cannot open " + path + ": " + std::strerror(errno);
         return false;
@@ -21,30 +26,33 @@ bool RecordingReader::open(const std::string& path, bool forcePlain, std::string
     uint8_t magic[sizeof kRecordingMagic] = {};
     const size_t got = std::fread(magic, 1, sizeof magic, file_);
     if (forcePlain || got != sizeof magic || std::memcmp(magic, kRecordingMagic, got) != 0) {
+        // Not rewound: standard input cannot be. The bytes read so far lead the first chunk.
         plain_ = true;
-        std::rewind(file_);
+        lead_.assign(magic, magic + got);
         return true;
     }
     std::memcpy(&header_, magic, sizeof magic);
     const size_t rest = sizeof header_ - sizeof magic;
     if (std::fread(reinterpret_cast<uint8_t*>(&header_) + sizeof magic, 1, rest, file_) != rest) {
-        error = path + ": the recording header is cut short";
+        error = path_ + ": the recording header is cut short";
         return false;
     }
     if (header_.version > kRecordingVersion) {
-        error = path + ": recording version " + std::to_string(header_.version) +
+        error = path_ + ": recording version " + std::to_string(header_.version) +
                 " is newer than this tool reads (" + std::to_string(kRecordingVersion) + ")";
         return false;
     }
     if (header_.version == 0 || header_.headerSize < sizeof header_) {
-        error = path + ": not a valid recording header";
+        error = path_ + ": not a valid recording header";
         return false;
     }
-    // A later minor revision may append header fields; records start after all of them.
-    if (header_.headerSize > sizeof header_ &&
-        std::fseek(file_, header_.headerSize, SEEK_SET) != 0) {
-        error = path + ": the recording header is cut short";
-        return false;
+    // A later minor revision may append header fields; records start after all of them. They
+    // are read past rather than sought over, so that a pipe works too.
+    for (size_t skip = header_.headerSize - sizeof header_; skip > 0; --skip) {
+        if (std::fgetc(file_) == EOF) {
+            error = path_ + ": the recording header is cut short";
+            return false;
+        }
     }
     return true;
 }
@@ -57,7 +65,11 @@ RecordingReader::Status RecordingReader::next(Record& record) {
     record = Record{};
     if (plain_) {
         record.data.resize(kPlainChunkBytes);
-        const size_t got = std::fread(record.data.data(), 1, record.data.size(), file_);
+        const size_t lead = lead_.size();
+        std::memcpy(record.data.data(), lead_.data(), lead);
+        lead_.clear();
+        const size_t got =
+            lead + std::fread(record.data.data() + lead, 1, record.data.size() - lead, file_);
         if (std::ferror(file_)) {
             error_ = "cannot read " + path_ + ": " + std::strerror(errno);
             return Status::Error;

@@ -3,6 +3,7 @@
 #include <CLI/CLI.hpp>
 
 #include <climits>
+#include <cstdio>
 
 #include "dravik/swv/ArgParsing.h"
 
@@ -46,6 +47,8 @@ struct RawArguments {
     std::string file;
     bool plain = false;
     bool realtime = false;
+    bool strict = false;
+    bool noSync = false;
     bool noSetup = false;
     std::string address;
     std::string length;
@@ -126,6 +129,17 @@ void addTraceSettings(CLI::App& command, RawArguments& raw) {
         .add_option("--ports", raw.stimulusMask,
                     "Stimulus ports to enable, a mask of ports 0..31 (default all)")
         ->type_name("MASK");
+}
+
+void addNoSync(CLI::App& command, RawArguments& raw) {
+    command.add_flag("--no-sync", raw.noSync,
+                     "Leave ITM synchronisation packets off (DWT_CTRL.SYNCTAP, ITM_TCR.SYNCENA)");
+}
+
+void addStrict(CLI::App& command, RawArguments& raw) {
+    command.add_flag("--strict", raw.strict,
+                     "Exit 1 when the trace is not healthy: it does not decode, comes on ports not "
+                     "enabled, overflows, or none arrived");
 }
 
 void addOutput(CLI::App& command, RawArguments& raw) {
@@ -219,6 +233,27 @@ bool checkOutput(Checker& check, const RawArguments& raw, OutputOptions& output)
     return check.ok();
 }
 
+// A port shown or filed must be one the capture enables: its writes could not arrive otherwise.
+bool checkPortsEnabled(Checker& check, const OutputOptions& output, uint32_t mask) {
+    auto enabled = [mask](unsigned port) { return port < 32 && ((mask >> port) & 1u) != 0; };
+    char maskText[16];
+    std::snprintf(maskText, sizeof maskText, "0x%08X", mask);
+    for (const PortRoute& route : output.ports) {
+        if (!enabled(route.port)) {
+            check.fail("--port " + std::to_string(route.port) + "=" + portFormatName(route.format) +
+                       ": port " + std::to_string(route.port) + " is not enabled by --ports " +
+                       maskText);
+        }
+    }
+    for (const PortFileOption& file : output.portFiles) {
+        if (!enabled(file.port)) {
+            check.fail("--port-file " + std::to_string(file.port) + "=" + file.path + ": port " +
+                       std::to_string(file.port) + " is not enabled by --ports " + maskText);
+        }
+    }
+    return check.ok();
+}
+
 int usage(ToolEnvironment& env, const Checker& check) {
     env.message(check.message() + "Run with --help for more information.\n");
     return kExitUsage;
@@ -255,10 +290,14 @@ int runTool(ToolEnvironment& env, int argc, const char* const* argv) {
         ->add_option("--raw-plain", raw.rawPlain,
                      "Write the bare SWO bytes to this file, for other tools")
         ->type_name("PATH");
+    addNoSync(*capture, raw);
+    addStrict(*capture, raw);
     addVerbose(*capture, raw);
 
     CLI::App* decode = app.add_subcommand("decode", "Decode a recording or a plain SWO dump");
-    decode->add_option("file", raw.file, "The recording")->required()->type_name("FILE");
+    decode->add_option("file", raw.file, "The recording; - for standard input")
+        ->required()
+        ->type_name("FILE");
     addOutput(*decode, raw);
     decode->add_flag("--plain", raw.plain, "Read the file as bare SWO bytes, whatever it holds");
     decode
@@ -266,6 +305,7 @@ int runTool(ToolEnvironment& env, int argc, const char* const* argv) {
                      "Trace clock in Hz, for timestamps in seconds (default: the recording's)")
         ->type_name("HZ");
     decode->add_flag("--realtime", raw.realtime, "Replay at the pace it was recorded");
+    addStrict(*decode, raw);
     addVerbose(*decode, raw);
 
     CLI::App* doctor = app.add_subcommand(
@@ -274,6 +314,7 @@ int runTool(ToolEnvironment& env, int argc, const char* const* argv) {
     addRate(*doctor, raw);
     addTraceSettings(*doctor, raw);
     doctor->add_flag("--no-setup", raw.noSetup, "Read the registers as found, set nothing up");
+    addNoSync(*doctor, raw);
     addVerbose(*doctor, raw);
 
     CLI::App* mem = app.add_subcommand("mem", "Hex dump of target memory");
@@ -308,6 +349,9 @@ int runTool(ToolEnvironment& env, int argc, const char* const* argv) {
         checkRate(check, raw, options.rate, true);
         checkTraceSettings(check, raw, options.mode, options.stimulusMask);
         checkOutput(check, raw, options.output);
+        if (check.ok()) {
+            checkPortsEnabled(check, options.output, options.stimulusMask);
+        }
         if (!raw.duration.empty()) {
             double seconds = 0;
             std::string error;
@@ -323,8 +367,10 @@ int runTool(ToolEnvironment& env, int argc, const char* const* argv) {
             return usage(env, check);
         }
         options.timestamps = raw.timestamps;
+        options.noSync = raw.noSync;
         options.rawPath = raw.raw;
         options.rawPlainPath = raw.rawPlain;
+        options.strict = raw.strict;
         options.verbose = raw.verbose;
         return runCapture(env, options);
     }
@@ -339,6 +385,7 @@ int runTool(ToolEnvironment& env, int argc, const char* const* argv) {
         }
         options.plain = raw.plain;
         options.realtime = raw.realtime;
+        options.strict = raw.strict;
         options.verbose = raw.verbose;
         return runDecode(env, options);
     }
@@ -352,6 +399,7 @@ int runTool(ToolEnvironment& env, int argc, const char* const* argv) {
             return usage(env, check);
         }
         options.noSetup = raw.noSetup;
+        options.noSync = raw.noSync;
         options.verbose = raw.verbose;
         return runDoctor(env, options);
     }

@@ -99,6 +99,41 @@ void explainItm(const TraceRegisters& r, const TraceExpectations& e,
     }
 }
 
+void explainSync(const TraceRegisters& r, const TraceExpectations& e,
+                 std::vector<Finding>& findings) {
+    if (!r.itmTcr || !r.dwtCtrl) {
+        return;
+    }
+    const uint32_t tap = (*r.dwtCtrl & reg::kDwtCtrlSyncTapMask) >> reg::kDwtCtrlSyncTapShift;
+    const bool counts =
+        (*r.dwtCtrl & reg::kDwtCtrlCyccntena) != 0 && (*r.dwtCtrl & reg::kDwtCtrlNoCyccnt) == 0;
+    const bool itm = (*r.itmTcr & reg::kItmTcrSyncena) != 0;
+    if (itm && counts && tap != 0) {
+        const unsigned bit = reg::kDwtSyncTapFirstBit + 2 * tap;
+        char text[160];
+        if (e.clockHz != 0) {
+            std::snprintf(text, sizeof text,
+                          "ITM synchronisation packets are on: one every 2^%u cycles (%.2f s at "
+                          "%u Hz)",
+                          bit, static_cast<double>(1ull << bit) / e.clockHz, e.clockHz);
+        } else {
+            std::snprintf(text, sizeof text,
+                          "ITM synchronisation packets are on: one every 2^%u cycles", bit);
+        }
+        add(findings, Severity::Note, text);
+        return;
+    }
+    char text[200];
+    std::snprintf(text, sizeof text,
+                  "ITM synchronisation packets are off (ITM_TCR.SYNCENA=%u, DWT_CTRL.CYCCNTENA=%u "
+                  "SYNCTAP=%u NOCYCCNT=%u): after a damaged byte the decoder may stay lost",
+                  itm ? 1u : 0u, *r.dwtCtrl & reg::kDwtCtrlCyccntena, tap,
+                  (*r.dwtCtrl & reg::kDwtCtrlNoCyccnt) != 0 ? 1u : 0u);
+    add(findings, Severity::Note, text,
+        (*r.dwtCtrl & reg::kDwtCtrlNoCyccnt) != 0 ? "this DWT has no cycle counter to time them"
+                                                  : "a capture turns them on unless --no-sync");
+}
+
 void explainTpiu(const TraceRegisters& r, const TraceExpectations& e,
                  std::vector<Finding>& findings) {
     const std::optional<uint32_t> type = r.tpiuType;
@@ -130,9 +165,11 @@ void explainTpiu(const TraceRegisters& r, const TraceExpectations& e,
                 "TPIU_SPPR selects Manchester, which this TPIU does not support "
                 "(TPIU_TYPE.MANCVALID is clear)");
         } else if (protocol == reg::kSpprManchester) {
-            add(findings, Severity::Warning,
-                "TPIU_SPPR selects Manchester encoding: a UART (NRZ) receiver reads it as garbage",
-                "capture with --mode nrz unless the probe decodes Manchester");
+            // The probe is told a rate only, never an encoding: its receiver is a UART.
+            add(findings, Severity::Blocking,
+                "TPIU_SPPR selects Manchester encoding, which the probe's receiver (a UART, NRZ "
+                "only) reads as garbage",
+                "use --mode nrz (with --mode auto the setup prefers Manchester)");
         }
     }
     if (r.tpiuAcpr && e.clockHz != 0 && e.rateBps != 0) {
@@ -156,7 +193,58 @@ void explainTpiu(const TraceRegisters& r, const TraceExpectations& e,
     }
 }
 
+std::string percentOf(uint64_t part, uint64_t whole) {
+    char text[32];
+    std::snprintf(
+        text, sizeof text, "%.1f %%",
+        whole == 0 ? 0.0 : 100.0 * static_cast<double>(part) / static_cast<double>(whole));
+    return text;
+}
+
 }  // namespace
+
+Finding explainListening(const HealthVerdict& verdict, double seconds, uint64_t packets,
+                         uint32_t clockHz) {
+    char time[32];
+    std::snprintf(time, sizeof time, "%.2f s", seconds);
+    const std::string heard = std::string("in ") + time + " of listening";
+    const StreamTally& span = verdict.span;
+    const std::string bytes = std::to_string(span.bytes) + " bytes";
+    switch (verdict.condition) {
+        case StreamCondition::NoTrace:
+            return {Severity::Note, "no trace arrived " + heard,
+                    "the target may not have written to an enabled port meanwhile"};
+        case StreamCondition::TooLittle:
+            return {Severity::Note, bytes + " arrived " + heard + ": too few to judge them", ""};
+        case StreamCondition::Healthy:
+            return {Severity::Note,
+                    std::string("listened for ") + time + ": " + bytes + ", " +
+                        std::to_string(packets) + " packets, and they decode",
+                    ""};
+        case StreamCondition::Corrupt:
+            return {
+                Severity::Blocking,
+                std::string("the trace does not decode: ") +
+                    percentOf(span.undecodableBytes, span.bytes) +
+                    " of the bytes formed no packet and " + std::to_string(span.unexpectedPackets) +
+                    " packets came on ports not enabled (" + bytes + " " + heard + ")",
+                "the SWO rate or encoding is wrong: --clock must be the clock the TPIU divides" +
+                    (clockHz != 0 ? " (given: " + std::to_string(clockHz) + " Hz)" : "") +
+                    ", and --mode nrz"};
+        case StreamCondition::StrayPorts:
+            return {Severity::Warning,
+                    std::to_string(span.unexpectedPackets) +
+                        " packets came on ports not enabled (" + bytes + " " + heard + ")",
+                    "the target enables more ports than --ports, or the decoder lost its place "
+                    "in the stream"};
+        case StreamCondition::Overflowing:
+            return {Severity::Warning,
+                    "the target dropped writes: " + std::to_string(span.overflows) +
+                        " overflow packets (" + bytes + " " + heard + ")",
+                    "it writes faster than the SWO line carries; raise --swo-rate, or write less"};
+    }
+    return {Severity::Note, "", ""};
+}
 
 const char* severityName(Severity severity) noexcept {
     switch (severity) {
@@ -175,6 +263,7 @@ std::vector<Finding> explainTraceRegisters(const TraceRegisters& registers,
     std::vector<Finding> findings;
     explainDemcr(registers, findings);
     explainItm(registers, expected, findings);
+    explainSync(registers, expected, findings);
     explainTpiu(registers, expected, findings);
     return findings;
 }
@@ -228,6 +317,14 @@ std::string describeTpiuType(uint32_t value) {
                   (value & reg::kTpiuTypeNrz) != 0 ? "yes" : "no",
                   (value & reg::kTpiuTypeManchester) != 0 ? "yes" : "no",
                   1u << ((value >> reg::kTpiuTypeFifoSzShift) & 7u));
+    return text;
+}
+
+std::string describeDwtCtrl(uint32_t value) {
+    char text[96];
+    std::snprintf(text, sizeof text, "CYCCNTENA=%u SYNCTAP=%u NOCYCCNT=%u", value & 1u,
+                  (value & reg::kDwtCtrlSyncTapMask) >> reg::kDwtCtrlSyncTapShift,
+                  (value >> 25) & 1u);
     return text;
 }
 

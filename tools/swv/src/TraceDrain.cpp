@@ -20,6 +20,16 @@ long TraceDrain::poll() {
     int length = kReadBufferBytes;
     const int result = api_.readSwvData(buffer, 0, &length);
     const uint64_t timeUs = clock_.nowUs() - startUs_;
+    // The sinks first: they must have every byte, whether or not the queue has room.
+    for (DrainSink* sink : sinks_) {
+        if (result == DRAVIK_OK && length > 0) {
+            sink->data(timeUs, reinterpret_cast<const uint8_t*>(buffer),
+                       static_cast<size_t>(std::min(length, kReadBufferBytes)));
+        } else if (result != DRAVIK_OK) {
+            sink->gap(timeUs,
+                      result == DRAVIK_REFUSED ? GapCause::ProbeDropped : GapCause::ReadFailure);
+        }
+    }
 
     std::lock_guard<std::mutex> lock(mutex_);
     ++counters_.polls;

@@ -1,11 +1,32 @@
 #include "dravik/swv/TracePipeline.h"
 
+#include <algorithm>
+
 namespace dravik::swv {
+
+std::string gapLine(GapCause cause, uint64_t lostBytes) {
+    switch (cause) {
+        case GapCause::QueueFull:
+            return "[gap] " + std::to_string(lostBytes) +
+                   " bytes not shown: the output could not keep up\n";
+        case GapCause::ProbeDropped:
+            return "[gap] trace lost: the library discarded pending bytes (result 403)\n";
+        case GapCause::ReadFailure:
+            return "[gap] trace may be lost: a trace read failed\n";
+        case GapCause::None:
+            break;
+    }
+    return "[gap] trace missing\n";
+}
 
 TracePipeline::TracePipeline(const PipelineConfig& config, std::ostream* main)
     : config_(config), records_(config.format, config.timestampHz) {
     main_.stream = config.quiet ? nullptr : main;
     main_.name = "standard output";
+    counters_.enabledMask = config_.enabledMask;
+    for (unsigned port = 0; port < 32; ++port) {
+        enabled_[port] = ((config_.enabledMask >> port) & 1u) != 0;
+    }
 
     std::array<bool, kPortCount> filed{};
     for (const PortFileRoute& file : config_.files) {
@@ -15,21 +36,26 @@ TracePipeline::TracePipeline(const PipelineConfig& config, std::ostream* main)
     }
     std::vector<PortRoute> shown = config_.ports;
     if (shown.empty()) {
-        for (unsigned port = 0; port < 32; ++port) {
-            if ((config_.defaultMask >> port) & 1u && !filed[port]) {
+        for (unsigned port = 0; port < kPortCount; ++port) {
+            if (!filed[port]) {
                 shown.push_back(PortRoute{port, PortFormat::Auto});
             }
         }
     }
-    prefix_ = shown.size() > 1;
+    size_t shownEnabled = 0;
+    for (const PortRoute& route : shown) {
+        shownEnabled += route.port < kPortCount && enabled_[route.port] ? 1 : 0;
+    }
+    prefix_ = config_.ports.empty() ? shownEnabled > 1 : shown.size() > 1;
     for (const PortRoute& route : shown) {
         if (route.port >= kPortCount || onMain_[route.port]) {
             continue;
         }
         onMain_[route.port] = true;
         if (config_.format == OutputFormat::Text && main_.stream != nullptr) {
+            const bool prefix = prefix_ || !enabled_[route.port];
             routes_[route.port].push_back(
-                Route{PortFormatter(route.port, route.format, prefix_), &main_});
+                Route{PortFormatter(route.port, route.format, prefix), &main_});
         }
     }
     for (const PortFileRoute& file : config_.files) {
@@ -52,6 +78,7 @@ void TracePipeline::onPacket(const itm::Packet& packet, std::optional<uint64_t> 
     ++counters_.packets;
     if (packet.kind == itm::PacketKind::Instrumentation) {
         ++counters_.portPackets[packet.port];
+        counters_.unexpectedPackets += enabled_[packet.port] ? 0 : 1;
         for (Route& route : routes_[packet.port]) {
             route.formatter.add(packet, route.output->pending);
         }
@@ -72,10 +99,54 @@ void TracePipeline::writeRecords() {
     timed_.clear();
 }
 
-void TracePipeline::data(const uint8_t* bytes, size_t size, std::optional<uint64_t> hostUs) {
-    counters_.bytes += size;
+void TracePipeline::decode(const uint8_t* bytes, size_t size, std::optional<uint64_t> hostUs) {
     decoder_.feed(bytes, size, [&](const itm::Packet& packet) { onPacket(packet, hostUs); });
+}
+
+void TracePipeline::data(const uint8_t* bytes, size_t size, std::optional<uint64_t> hostUs) {
+    while (size > 0) {
+        size_t piece = static_cast<size_t>(
+            std::min<uint64_t>(size, kHealthSliceBytes - counters_.bytes % kHealthSliceBytes));
+        const bool tail = tailAfterGap_ != 0;
+        if (tail) {
+            piece = std::min(piece, tailAfterGap_);
+        }
+        const uint64_t discarded = decoder_.stats().discardedBytes;
+        decode(bytes, piece, hostUs);
+        counters_.bytes += piece;
+        if (tail) {
+            cutBytes_ += decoder_.stats().discardedBytes - discarded;
+            tailAfterGap_ -= piece;
+        }
+        bytes += piece;
+        size -= piece;
+        if (counters_.bytes % kHealthSliceBytes == 0) {
+            noteHealth();
+        }
+    }
     writeRecords();
+}
+
+void TracePipeline::noteHealth() {
+    if (health_.update(tally())) {
+        healthAlarm_ = true;
+    }
+}
+
+bool TracePipeline::takeHealthAlarm() {
+    const bool alarm = healthAlarm_;
+    healthAlarm_ = false;
+    return alarm;
+}
+
+StreamTally TracePipeline::tally() const {
+    StreamTally tally;
+    tally.bytes = counters_.bytes;
+    tally.packets = counters_.packets - decoder_.stats().syncs();
+    tally.undecodableBytes = decoder_.stats().discardedBytes - cutBytes_;
+    tally.unexpectedPackets = counters_.unexpectedPackets;
+    tally.overflows = counters_.overflows;
+    return tally;
 }
 
 void TracePipeline::endSegment() {
@@ -103,17 +174,32 @@ void TracePipeline::gap(GapCause cause, uint64_t lostBytes, std::optional<uint64
         case GapCause::None:
             break;
     }
+    // The packet the gap cut was not received wrong: neither its start nor its end is a decode
+    // error.
+    cutBytes_ += decoder_.heldBytes();
+    tailAfterGap_ = itm::Decoder::kMaxPacketBytes - 1;
     endSegment();
-    if (config_.format != OutputFormat::Text && main_.stream != nullptr) {
+    if (main_.stream == nullptr) {
+        return;
+    }
+    if (config_.format != OutputFormat::Text) {
         records_.appendGap(cause, lostBytes, hostUs, main_.pending);
+    } else {
+        main_.pending += gapLine(cause, lostBytes);
     }
 }
 
 void TracePipeline::finish() {
     // Stopping the receiver cuts the stream wherever the line was: a packet it leaves unfinished
     // was not received wrong, so it is not a decode error (the recording keeps its bytes).
-    cutAtEndBytes_ = decoder_.heldBytes();
+    cutBytes_ += decoder_.heldBytes();
     endSegment();
+    noteHealth();
+}
+
+void TracePipeline::closeMain() {
+    main_.stream = nullptr;
+    main_.pending.clear();
 }
 
 bool TracePipeline::flush() {
@@ -128,6 +214,7 @@ bool TracePipeline::flush() {
         output.pending.clear();
         if (!*output.stream) {
             failed_ = output.name;
+            mainFailed_ = mainFailed_ || &output == &main_;
             return false;
         }
         return true;
@@ -141,7 +228,7 @@ bool TracePipeline::flush() {
 
 PipelineCounters TracePipeline::counters() const {
     PipelineCounters counters = counters_;
-    counters.decodeErrors = decoder_.stats().discardedBytes - cutAtEndBytes_;
+    counters.decodeErrors = tally().undecodableBytes;
     return counters;
 }
 

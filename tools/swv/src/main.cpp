@@ -1,4 +1,5 @@
 // dravik-swv: SWV/SWO trace capture through a Dravik probe.
+#include <poll.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -26,8 +27,14 @@ void installSignalHandlers() {
     sigemptyset(&action.sa_mask);
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
-    // A closed pipe shows as a failed write, which ends the capture cleanly.
+    // A closed pipe shows as a failed write, which ends the capture cleanly and quietly.
     std::signal(SIGPIPE, SIG_IGN);
+}
+
+// A pipe or socket whose reader has gone reports an error condition on the writing end.
+bool stdoutReaderGone() {
+    pollfd out = {STDOUT_FILENO, POLLOUT, 0};
+    return ::poll(&out, 1, 0) == 1 && (out.revents & (POLLERR | POLLHUP)) != 0;
 }
 
 }  // namespace
@@ -42,6 +49,7 @@ int main(int argc, char** argv) {
         env.outIsTerminal = isatty(STDOUT_FILENO) == 1;
         env.errIsTerminal = isatty(STDERR_FILENO) == 1;
         env.stopRequests = &g_stopRequests;
+        env.outputGone = stdoutReaderGone;
         return dravik::swv::runTool(env, argc, argv);
     } catch (const std::exception& e) {
         std::cerr << "dravik-swv: " << e.what() << "\n";

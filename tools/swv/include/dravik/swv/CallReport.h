@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "dravik/swv/TraceInterface.h"
 
@@ -16,6 +17,10 @@ struct CallFailure {
     std::string step;
     std::string error;
     std::string warning;
+    // What the device object logged during the call, when it was not shown as it came (-v).
+    std::vector<std::string> diagnostics;
+    // What the user could try, from what the tool knows; empty when it knows nothing useful.
+    std::string hint;
 };
 
 // Collects the texts an exported function left behind.
@@ -23,7 +28,8 @@ CallFailure collectFailure(TraceInterface& api, const std::string& function, int
 // For a device object method: its result text; the interface's texts are not its own.
 CallFailure dbgDevFailure(TraceInterface& api, const std::string& function, int code);
 
-// "dravik-swv: DravikSetupDevice failed with result 28\n  step: ...\n  error: ...\n".
+// "dravik-swv: DravikSetupDevice failed with result 28\n  step: ...\n  error: ...\n", then the
+// diagnostics ("  dbgdev: ...") and the hint ("  hint: ...").
 std::string formatCallFailure(const CallFailure& failure);
 
 }  // namespace dravik::swv

@@ -1,15 +1,17 @@
 // What the status shows while a capture runs and in its summary: throughput, packets, packets per
-// port, and the four kinds of loss kept apart, since each has its own cure: overflow packets (the
-// target's ITM dropped writes), decode errors (bytes that formed no packet: wrong rate or
-// encoding), host drops (the library discarded pending bytes, result 403) and read failures; plus
-// bytes the tool's own queue had to drop.
+// port (those on ports the setup did not enable apart), and the four kinds of loss kept apart,
+// since each has its own cure: overflow packets (the target's ITM dropped writes), decode errors
+// (bytes that formed no packet: wrong rate or encoding), host drops (the library discarded pending
+// bytes, result 403) and read failures; plus bytes the tool's own queue had to drop.
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "dravik/swv/StreamHealth.h"
 #include "dravik/swv/TracePipeline.h"
 
 namespace dravik::swv {
@@ -19,12 +21,16 @@ struct StatusSnapshot {
     uint64_t bytes = 0;         // trace bytes received
     double bytesPerSecond = 0;  // recent throughput
     uint64_t packets = 0;
-    std::vector<std::pair<unsigned, uint64_t>> portPackets;  // ports with packets, in port order
+    std::vector<std::pair<unsigned, uint64_t>> portPackets;  // enabled ports with packets, in order
+    // Ports the setup did not enable that had packets anyway, in order, and their packets.
+    std::vector<std::pair<unsigned, uint64_t>> unexpectedPorts;
+    uint64_t unexpectedPackets = 0;
     uint64_t overflows = 0;
     uint64_t decodeErrors = 0;  // bytes
     uint64_t hostDrops = 0;     // reads refused with 403
     uint64_t readFailures = 0;
     uint64_t queueDropBytes = 0;
+    std::optional<HealthVerdict> health;  // the summary's last line
 };
 
 // Fills the packet side of a snapshot from the pipeline's counters (gaps included).
@@ -36,7 +42,8 @@ std::string formatByteRate(double bytesPerSecond);
 // One line for the terminal, without line end.
 std::string formatStatusLine(const StatusSnapshot& status);
 
-// The summary at the end, one item per line; `what` is "captured" or "decoded".
+// The summary at the end, one item per line, the health verdict last; `what` is "captured" or
+// "decoded".
 std::string formatSummary(const StatusSnapshot& status, const char* what);
 
 // Throughput over a sliding window of about `windowUs`.

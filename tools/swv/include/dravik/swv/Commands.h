@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <cstddef>
+#include <functional>
 #include <mutex>
 #include <ostream>
 
@@ -27,6 +28,9 @@ struct ToolEnvironment {
     bool errIsTerminal = false;
     // Raised by SIGINT and SIGTERM; null: none will come.
     const std::atomic<int>* stopRequests = nullptr;
+    // After a failed write to `out`: whether its reader went away (a closed pipe, `| head`), which
+    // ends a command quietly. Null: never.
+    std::function<bool()> outputGone;
     // Chunks of the drain queue (4 KiB each).
     size_t queueChunks = 4096;
     // Serialises writes to `err`: the device object's diagnostics arrive on the draining thread.

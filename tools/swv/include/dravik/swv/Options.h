@@ -50,9 +50,11 @@ struct CaptureOptions {
     uint32_t stimulusMask = 0xFFFFFFFF;
     std::optional<double> durationSeconds;
     bool timestamps = false;
+    bool noSync = false;  // leave synchronisation packets off
     OutputOptions output;
     std::string rawPath;
     std::string rawPlainPath;
+    bool strict = false;  // exit 1 when the trace is not healthy
     bool verbose = false;
 };
 
@@ -62,6 +64,7 @@ struct DecodeOptions {
     bool plain = false;
     uint32_t clockHz = 0;  // 0: the recording's
     bool realtime = false;
+    bool strict = false;  // exit 1 when the trace is not healthy
     bool verbose = false;
 };
 
@@ -71,6 +74,7 @@ struct DoctorOptions {
     TxMode mode = TxMode::Nrz;
     uint32_t stimulusMask = 0xFFFFFFFF;
     bool noSetup = false;
+    bool noSync = false;
     bool verbose = false;
 };
 

@@ -23,8 +23,9 @@ class PortFiles {
     std::vector<std::unique_ptr<std::ofstream>> files_;
 };
 
-// The pipeline settings the output options give; `defaultMask` picks the default ports.
+// The pipeline settings the output options give; `enabledMask`: the stimulus ports the trace
+// setup enabled.
 PipelineConfig pipelineConfig(const OutputOptions& options, const PortFiles& files,
-                              uint32_t defaultMask, double timestampHz);
+                              uint32_t enabledMask, double timestampHz);
 
 }  // namespace dravik::swv

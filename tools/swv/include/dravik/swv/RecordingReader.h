@@ -35,9 +35,9 @@ class RecordingReader {
     RecordingReader(const RecordingReader&) = delete;
     RecordingReader& operator=(const RecordingReader&) = delete;
 
-    // Opens path. Without `forcePlain` a file that starts with the recording magic is read as a
-    // recording (rejected when its version is newer or its header malformed), anything else as a
-    // plain dump.
+    // Opens path ("-": standard input). Without `forcePlain` a file that starts with the
+    // recording magic is read as a recording (rejected when its version is newer or its header
+    // malformed), anything else as a plain dump.
     bool open(const std::string& path, bool forcePlain, std::string& error);
 
     Status next(Record& record);
@@ -49,6 +49,8 @@ class RecordingReader {
     // The last data record was cut short by the end of the file.
     bool dataTruncated() const { return dataTruncated_; }
     const std::string& error() const { return error_; }
+    // The file's name for messages ("standard input" for "-").
+    const std::string& name() const { return path_; }
 
     // Bytes of a plain dump handed out per record.
     static constexpr size_t kPlainChunkBytes = 64 * 1024;
@@ -61,6 +63,7 @@ class RecordingReader {
     bool sawEnd_ = false;
     bool dataTruncated_ = false;
     RecordingHeader header_{};
+    std::vector<uint8_t> lead_;  // a plain dump's first bytes, read while looking for the magic
     std::string path_;
     std::string error_;
 };

@@ -1,5 +1,6 @@
-// Explains, from the values of the trace registers, every setting that would keep SWO trace from
-// arriving or from being read. Pure: the doctor command reads the registers and prints this.
+// Explains, from the values of the trace registers and from a short listen to the trace itself,
+// every setting that would keep SWO trace from arriving or from being read. Pure: the doctor
+// command reads the registers, listens and prints this.
 #pragma once
 
 #include <cstdint>
@@ -7,13 +8,14 @@
 #include <string>
 #include <vector>
 
+#include "dravik/swv/StreamHealth.h"
 #include "dravik/swv/TraceRegisterMap.h"
 
 namespace dravik::swv {
 
 // Register values as read back; nullopt when a read failed.
 struct TraceRegisters {
-    std::optional<uint32_t> demcr, itmLsr, itmTcr, itmTer0, itmTpr;
+    std::optional<uint32_t> demcr, itmLsr, itmTcr, itmTer0, itmTpr, dwtCtrl;
     std::optional<uint32_t> tpiuAcpr, tpiuSppr, tpiuType, tpiuFfcr;
 };
 
@@ -41,10 +43,16 @@ const char* severityName(Severity severity) noexcept;
 std::vector<Finding> explainTraceRegisters(const TraceRegisters& registers,
                                            const TraceExpectations& expected);
 
+// What a short listen to the trace found: `packets` decoded in `seconds`. A stream that does not
+// decode is a problem (the registers may all look right with a wrong --clock).
+Finding explainListening(const HealthVerdict& verdict, double seconds, uint64_t packets,
+                         uint32_t clockHz);
+
 // The register's fields in short, e.g. "ITMENA=1 TSENA=0 ... TraceBusID=0"; for the table.
 std::string describeItmTcr(uint32_t value);
 std::string describeItmLsr(uint32_t value);
 std::string describeTpiuType(uint32_t value);
+std::string describeDwtCtrl(uint32_t value);
 std::string describeTpiuSppr(uint32_t value);
 std::string describeTpiuFfcr(uint32_t value);
 std::string describeTpiuAcpr(uint32_t value, uint32_t clockHz);

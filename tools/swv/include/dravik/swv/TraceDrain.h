@@ -1,16 +1,19 @@
 // The draining thread of a capture: the only caller of the library while the capture runs. It
-// polls DravikReadSWVData straight into queue chunks, sleeps as PollInterval says, notes every
-// loss, and at the end stops the probe's receiver and fetches what it still holds.
+// polls DravikReadSWVData straight into queue chunks, hands every read to its sinks (the
+// recordings) before the queue, sleeps as PollInterval says, notes every loss, and at the end
+// stops the probe's receiver and fetches what it still holds.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
 #include <mutex>
 #include <optional>
+#include <vector>
 
 #include "dravik/swv/CallReport.h"
 #include "dravik/swv/ChunkQueue.h"
 #include "dravik/swv/Clock.h"
+#include "dravik/swv/DrainSink.h"
 #include "dravik/swv/PollInterval.h"
 #include "dravik/swv/TraceInterface.h"
 
@@ -37,6 +40,9 @@ class TraceDrain {
     TraceDrain(TraceInterface& api, ChunkQueue& queue, Clock& clock, PollInterval interval,
                uint64_t startUs);
 
+    // Before run(): a sink that gets every read, on the draining thread.
+    void addSink(DrainSink& sink) { sinks_.push_back(&sink); }
+
     // Runs until requestStop() or until the probe stops answering; then stops the receiver,
     // drains it and closes the queue. Never throws.
     void run() noexcept;
@@ -60,6 +66,7 @@ class TraceDrain {
     Clock& clock_;
     PollInterval interval_;
     uint64_t startUs_;
+    std::vector<DrainSink*> sinks_;
     std::atomic<bool> stop_{false};
     std::atomic<bool> probeLost_{false};
     unsigned consecutiveFailures_ = 0;

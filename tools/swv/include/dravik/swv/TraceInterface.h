@@ -55,7 +55,8 @@ class TraceInterface {
     // DbgDev result codes.
     virtual int readDebugRegister(unsigned int address, unsigned int* value) = 0;
     virtual int writeDebugRegister(unsigned int address, unsigned int value) = 0;
-    // DbgDev::SetLogSink on the device object (created if needed); null turns it off.
+    // DbgDev::SetLogSink on the device object (created if needed); null turns it off (on the
+    // object there is, if any).
     virtual void setLogSink(LogSink sink, void* context) = 0;
     // DbgDev::ResultText.
     virtual const char* resultText(int code) const = 0;
