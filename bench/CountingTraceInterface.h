@@ -18,6 +18,11 @@ struct PollRecord {
     uint64_t startNs = 0;  // steady clock
     uint32_t exchanges = 0;
     int32_t bytes = 0;  // fetched; -1 when the read failed
+    // The probe receiver's count of dropped bytes when the poll began (the probe brought up to
+    // that time first) and when it ended: a loss between the two happened inside the poll, after
+    // the library asked how many bytes were pending or just before.
+    uint64_t probeLostBefore = 0;
+    uint64_t probeLostAfter = 0;
 };
 
 class CountingTraceInterface final : public swv::TraceInterface {
@@ -55,7 +60,7 @@ class CountingTraceInterface final : public swv::TraceInterface {
 
   private:
     template <typename Call>
-    int inside(Call&& call);
+    auto inside(Call&& call) -> decltype(call());
 
     std::function<void()> onStopped_;
     bool stopped_ = false;

@@ -71,6 +71,21 @@ std::string SetLoad(bool loaded) {
     return g_load.start() ? std::string() : "cannot start the load process";
 }
 
+// How the capture's draining thread runs: as the tool runs it, or changed for a measurement.
+struct DrainVariant {
+    const char* name;    // "" for the tool as it is
+    bool raisePriority;  // real-time scheduling or a raised nice value, when granted
+    uint64_t spinAfterDataUs;
+};
+constexpr DrainVariant kAsShipped{"", true, 0};
+// Measured at HS 24 Mbit/s under load only: an unprivileged user's capture (neither granted),
+// and a short spin after each poll that found data.
+constexpr DrainVariant kVariants[] = {
+    {"normal-priority", false, 0},
+    {"spin50", true, 50},
+    {"spin200", true, 200},
+};
+
 double LineBytesPerSecond(uint32_t prescaler) {
     return static_cast<double>(kCoreClockHz) / prescaler / sim::kSwoBitsPerFrame;
 }
@@ -80,15 +95,18 @@ struct CaptureFigures {
     int exitStatus = 0;
     std::string toolSummary;  // the capture command's closing lines
     // Bytes.
-    uint64_t emitted = 0;       // left the target's SWO pin while the receiver ran
-    uint64_t received = 0;      // reached the probe's receiver
-    uint64_t probeLost = 0;     // the receiver's buffer was full
-    uint64_t delivered = 0;     // handed to the host by trace reads
-    uint64_t pendingAtEnd = 0;  // still in the probe when the capture ended
-    uint64_t kept = 0;          // in the capture's plain recording
-    uint64_t streamLost = 0;    // pattern bytes missing from the recording
-    uint64_t streamExtra = 0;   // repeated or misplaced bytes in it
-    uint64_t decodeErrors = 0;  // what the tool's decoder reported
+    uint64_t emitted = 0;              // left the target's SWO pin while the receiver ran
+    uint64_t received = 0;             // reached the probe's receiver
+    uint64_t probeLost = 0;            // the receiver's buffer was full
+    uint64_t delivered = 0;            // handed to the host by trace reads
+    uint64_t pendingAtEnd = 0;         // still in the probe when the capture ended
+    uint64_t kept = 0;                 // in the capture's plain recording
+    uint64_t streamLost = 0;           // pattern bytes missing from the recording
+    uint64_t streamExtra = 0;          // repeated or misplaced bytes in it
+    uint64_t decodeErrors = 0;         // what the tool's decoder reported
+    uint64_t toolFullPolls = 0;        // the tool's "probe buffer full N times"
+    uint64_t pollsAfterLoss = 0;       // the receiver dropped bytes since the poll before
+    uint64_t pollsWithLossInside = 0;  // it dropped bytes while the poll went on
     // Polls.
     size_t polls = 0;
     uint32_t maxExchangesPerPoll = 0;
@@ -151,7 +169,8 @@ void SetUpBench(const Link& link, uint32_t prescaler, bool silent) {
     b.clock.setExchangeJitterUs(link.jitterUs, 1);
 }
 
-CaptureFigures Capture(const Link& link, uint32_t prescaler, bool silent, double seconds) {
+CaptureFigures Capture(const Link& link, uint32_t prescaler, bool silent, double seconds,
+                       const DrainVariant& variant = kAsShipped) {
     CaptureFigures f;
     const double fillUs = DRAVIK_TRACE_BUFFER_SIZE / LineBytesPerSecond(prescaler) * 1e6;
     SetUpBench(link, prescaler, silent);
@@ -175,6 +194,8 @@ CaptureFigures Capture(const Link& link, uint32_t prescaler, bool silent, double
     std::ostringstream err;
     swv::SteadyClock clock;
     swv::ToolEnvironment env(api, out, err, clock);
+    env.raiseDrainPriority = variant.raisePriority;
+    env.drainSpinAfterDataUs = variant.spinAfterDataUs;
     swv::CaptureOptions options;
     options.selection.serial = sim::ProbeConfig{}.serial;
     options.rate.clockHz = kCoreClockHz;
@@ -194,6 +215,7 @@ CaptureFigures Capture(const Link& link, uint32_t prescaler, bool silent, double
     const size_t lossesAt = summary.rfind("captured ");
     f.toolSummary = lossesAt == std::string::npos ? summary : summary.substr(lossesAt);
     f.decodeErrors = NumberAfter(f.toolSummary, "decode errors ");
+    f.toolFullPolls = NumberAfter(f.toolSummary, "probe buffer full ");
     {
         std::lock_guard<std::recursive_mutex> lock(b.mutex());
         const sim::SwvReceiver& swv = b.probe(0).swv();
@@ -232,6 +254,16 @@ CaptureFigures Capture(const Link& link, uint32_t prescaler, bool silent, double
     for (const PollRecord& poll : api.finalReads()) {
         f.maxExchangesPerPoll = std::max(f.maxExchangesPerPoll, poll.exchanges);
     }
+    // Where the receiver dropped bytes: before a poll (its pending query then finds the buffer
+    // full) or inside one (the buffer filled after the query, which the tool cannot see).
+    uint64_t lostSoFar = 0;
+    for (const std::vector<PollRecord>* reads : {&polls, &api.finalReads()}) {
+        for (const PollRecord& poll : *reads) {
+            f.pollsAfterLoss += poll.probeLostBefore > lostSoFar ? 1 : 0;
+            f.pollsWithLossInside += poll.probeLostAfter > poll.probeLostBefore ? 1 : 0;
+            lostSoFar = poll.probeLostAfter;
+        }
+    }
     f.cycleP99Us = Percentile(cycles, 0.99);
     f.cycleMaxUs = cycles.empty() ? 0 : *std::max_element(cycles.begin(), cycles.end());
     if (polls.size() > 1) {
@@ -254,17 +286,18 @@ double Seconds(bool silent) {
     return static_cast<double>(silent ? std::min(ms, kMaxIdleMs) : ms) / 1000.0;
 }
 
-void Drain(benchmark::State& state, bool loaded, const Link& link, uint32_t prescaler) {
+void Drain(benchmark::State& state, bool loaded, const Link& link, uint32_t prescaler,
+           const DrainVariant& variant) {
     const double bps = static_cast<double>(kCoreClockHz) / prescaler;
-    const std::string key =
-        Format("2 drain %s %s %02u", LoadName(loaded), link.name, 36 / prescaler);
+    const std::string key = Format("2 drain %s %s %02u%s%s", LoadName(loaded), link.name,
+                                   36 / prescaler, *variant.name ? " " : "", variant.name);
     CaptureFigures f;
     f.error = SetLoad(loaded);
     for (auto _ : state) {
         if (!f.error.empty()) {
             break;
         }
-        f = Capture(link, prescaler, false, Seconds(false));
+        f = Capture(link, prescaler, false, Seconds(false), variant);
     }
     if (!f.error.empty()) {
         ReportFailure(key, f.error);
@@ -288,26 +321,36 @@ void Drain(benchmark::State& state, bool loaded, const Link& link, uint32_t pres
     const char* lossVerdict = lossless ? "met" : (mustHold ? "MISSED" : "not held, no goal");
     const bool exchangesMet = f.maxExchangesPerPoll <= kGoalExchangesPerPoll &&
                               f.maxExchangesPerIdlePoll <= kGoalExchangesPerIdlePoll;
+    // Every poll that followed a loss must have found the buffer full; a full buffer without a
+    // loss before it (it had just filled, or overflowed after the call began) may count too.
+    const bool fullNamed = f.toolFullPolls >= f.pollsAfterLoss;
+    state.counters["full_polls"] = static_cast<double>(f.toolFullPolls);
     Report(
         key,
-        Format("Fig. 2  %s %s %4.1f Mbit/s %.0f s: emitted %llu, received %llu, probe lost %llu, "
-               "host dropped %llu, pattern lost %llu, duplicated %llu, pending %llu, tool's "
-               "decode errors %llu (loss goal: %s); ",
-               LoadName(loaded), link.name, bps / 1e6, f.spanSeconds,
-               static_cast<unsigned long long>(f.emitted),
-               static_cast<unsigned long long>(f.received),
-               static_cast<unsigned long long>(f.probeLost),
-               static_cast<unsigned long long>(f.hostDropped()),
-               static_cast<unsigned long long>(f.streamLost),
-               static_cast<unsigned long long>(f.streamExtra),
-               static_cast<unsigned long long>(f.pendingAtEnd),
-               static_cast<unsigned long long>(f.decodeErrors), lossVerdict) +
+        Format(
+            "Fig. 2  %s %s %4.1f Mbit/s%s%s %.0f s: emitted %llu, received %llu, probe lost %llu, "
+            "host dropped %llu, pattern lost %llu, duplicated %llu, pending %llu, tool's "
+            "decode errors %llu (loss goal: %s); ",
+            LoadName(loaded), link.name, bps / 1e6, *variant.name ? " " : "", variant.name,
+            f.spanSeconds, static_cast<unsigned long long>(f.emitted),
+            static_cast<unsigned long long>(f.received),
+            static_cast<unsigned long long>(f.probeLost),
+            static_cast<unsigned long long>(f.hostDropped()),
+            static_cast<unsigned long long>(f.streamLost),
+            static_cast<unsigned long long>(f.streamExtra),
+            static_cast<unsigned long long>(f.pendingAtEnd),
+            static_cast<unsigned long long>(f.decodeErrors), lossVerdict) +
             Format("polls %zu, exchanges/poll max %u (%s); cycle p99 %.0f us, max %.0f us, "
                    "%llu over the buffer's fill time of %.0f us; host CPU %.4f s/MB "
-                   "(inside the library and bench %.2f s)",
+                   "(inside the library and bench %.2f s); ",
                    f.polls, f.maxExchangesPerPoll, exchangesMet ? "met" : "MISSED", f.cycleP99Us,
                    f.cycleMaxUs, static_cast<unsigned long long>(f.cyclesOverFill), fillUs,
-                   cpuPerMB, f.insideCpuSeconds));
+                   cpuPerMB, f.insideCpuSeconds) +
+            Format("tool: probe buffer full %llu times; polls after a loss %llu (%s), with a loss "
+                   "inside %llu",
+                   static_cast<unsigned long long>(f.toolFullPolls),
+                   static_cast<unsigned long long>(f.pollsAfterLoss), fullNamed ? "met" : "MISSED",
+                   static_cast<unsigned long long>(f.pollsWithLossInside)));
 }
 
 void Idle(benchmark::State& state, bool loaded, const Link& link, uint32_t prescaler) {
@@ -423,11 +466,22 @@ void RegisterAll() {
         for (const Link* link : {&kHighSpeed, &kFullSpeed}) {
             for (uint32_t prescaler : kPrescalers) {
                 benchmark::RegisterBenchmark(name("Drain", loaded, *link, prescaler).c_str(), Drain,
-                                             loaded, *link, prescaler)
+                                             loaded, *link, prescaler, kAsShipped)
                     ->Iterations(1)
                     ->UseRealTime()
                     ->Unit(benchmark::kSecond);
             }
+        }
+        for (const DrainVariant& variant : kVariants) {
+            if (!loaded) {
+                break;
+            }
+            benchmark::RegisterBenchmark(
+                (name("Drain", loaded, kHighSpeed, 3) + "/" + variant.name).c_str(), Drain, loaded,
+                kHighSpeed, 3u, variant)
+                ->Iterations(1)
+                ->UseRealTime()
+                ->Unit(benchmark::kSecond);
         }
         for (const Link* link : {&kHighSpeed, &kFullSpeed}) {
             for (uint32_t prescaler : kPrescalers) {

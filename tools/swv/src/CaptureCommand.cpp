@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <future>
 #include <memory>
 #include <thread>
 
@@ -15,6 +16,8 @@
 #include "dravik/swv/OutputFiles.h"
 #include "dravik/swv/ProbeSession.h"
 #include "dravik/swv/RecordingSink.h"
+#include "dravik/swv/SinkThread.h"
+#include "dravik/swv/ThreadPriority.h"
 #include "dravik/swv/TraceDrain.h"
 #include "dravik/swv/TracePipeline.h"
 #include "dravik/swv/TraceRegisterMap.h"
@@ -95,6 +98,7 @@ StatusSnapshot captureStatus(const TracePipeline& pipeline, const DrainCounters&
     status.hostDrops = drain.probeDrops;
     status.readFailures = drain.readFailures;
     status.queueDropBytes = drain.queueDropBytes;
+    status.bufferFullPolls = drain.bufferFullPolls;
     status.elapsedSeconds = elapsedSeconds;
     status.bytesPerSecond = bytesPerSecond;
     return status;
@@ -165,17 +169,40 @@ int runCapture(ToolEnvironment& env, const CaptureOptions& options) {
     TraceDrain drain(env.api, queue, env.clock,
                      PollInterval(DRAVIK_TRACE_BUFFER_SIZE, swoLineBytesPerSecond(rate->actualBps)),
                      startUs);
-    if (recordings.any()) {
-        drain.addSink(recordings);
+    drain.setSpinAfterDataUs(env.drainSpinAfterDataUs);
+    if (options.lockMemory) {
+        // Before the threads start: the pages mapped now, the queue's reserve among them.
+        const std::string failure = lockCurrentMemory();
+        if (!failure.empty()) {
+            env.message("dravik-swv: warning: --lock-memory: " + failure + "; capturing on\n");
+        } else if (options.verbose) {
+            env.message("dravik-swv: memory locked (mlockall)\n");
+        }
     }
-    // From here until the join, only the draining thread calls the library.
-    std::thread drainer([&drain] { drain.run(); });
+    // The recordings are written on a thread of their own, so that no poll waits for a file.
+    SinkThread recordingWriter(recordings);
+    if (recordings.any()) {
+        recordingWriter.start();
+        drain.addSink(recordingWriter);
+    }
+    // From here until the join, only the draining thread calls the library. It raises its own
+    // priority and says what it got; this thread reports it (the drainer writes to no terminal).
+    std::promise<ThreadPriority> priorityGot;
+    std::future<ThreadPriority> priority = priorityGot.get_future();
+    std::thread drainer([&drain, &priorityGot, raise = env.raiseDrainPriority] {
+        priorityGot.set_value(raise ? raiseThreadPriority() : ThreadPriority{});
+        drain.run();
+    });
+    if (const ThreadPriority got = priority.get(); options.verbose && env.raiseDrainPriority) {
+        env.message("dravik-swv: draining thread: " + describe(got) + "\n");
+    }
 
     HealthAdvice advice;
     advice.clockHz = rate->clockHz;
     advice.prescaler = rate->prescaler;
     advice.doctor = doctorCommand(options, *rate);
-    bool warned = false;  // the health warning is given once
+    bool warned = false;      // the health warning is given once
+    bool warnedFull = false;  // and the first full probe buffer
     StatusLine status(env, env.errIsTerminal);
     RateMeter meter;
     uint64_t nextStatusUs = startUs;
@@ -251,6 +278,14 @@ int runCapture(ToolEnvironment& env, const CaptureOptions& options) {
             env.message(formatCallFailure(*readFailure));
             status.redraw();
         }
+        if (!warnedFull) {
+            if (const uint64_t full = drain.counters().bufferFullPolls; full != 0) {
+                warnedFull = true;
+                status.clear();
+                env.message(bufferFullWarning(full));
+                status.redraw();
+            }
+        }
         if (drain.probeLost() && !failed) {
             fail("dravik-swv: trace reads keep failing; the probe is gone\n");
         }
@@ -271,6 +306,7 @@ int runCapture(ToolEnvironment& env, const CaptureOptions& options) {
         }
     }
     drainer.join();
+    recordingWriter.finish();
     session.setReceiverRunning(false);
 
     pipeline.finish();

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "dravik/swv/HealthWarning.h"
+
 namespace dravik::swv {
 
 StatusSnapshot snapshotFrom(const PipelineCounters& counters) {
@@ -109,6 +111,9 @@ std::string formatSummary(const StatusSnapshot& status, const char* what) {
                 unexpectedPortList(status) + ", not enabled\n";
     }
     text += "  losses: " + losses(status) + "\n";
+    if (status.bufferFullPolls != 0) {
+        text += "  " + bufferFullText(status.bufferFullPolls) + "\n";
+    }
     if (status.health) {
         text += "  health: " + describeVerdict(*status.health) + "\n";
     }

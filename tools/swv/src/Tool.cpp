@@ -50,6 +50,7 @@ struct RawArguments {
     bool strict = false;
     bool noSync = false;
     bool noSetup = false;
+    bool lockMemory = false;
     std::string address;
     std::string length;
 };
@@ -292,6 +293,9 @@ int runTool(ToolEnvironment& env, int argc, const char* const* argv) {
         ->type_name("PATH");
     addNoSync(*capture, raw);
     addStrict(*capture, raw);
+    capture->add_flag("--lock-memory", raw.lockMemory,
+                      "Lock the tool's memory in RAM (mlockall), so that no poll waits for a page "
+                      "to come back from swap");
     addVerbose(*capture, raw);
 
     CLI::App* decode = app.add_subcommand("decode", "Decode a recording or a plain SWO dump");
@@ -371,6 +375,7 @@ int runTool(ToolEnvironment& env, int argc, const char* const* argv) {
         options.rawPath = raw.raw;
         options.rawPlainPath = raw.rawPlain;
         options.strict = raw.strict;
+        options.lockMemory = raw.lockMemory;
         options.verbose = raw.verbose;
         return runCapture(env, options);
     }

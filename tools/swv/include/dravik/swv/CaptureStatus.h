@@ -30,6 +30,7 @@ struct StatusSnapshot {
     uint64_t hostDrops = 0;     // reads refused with 403
     uint64_t readFailures = 0;
     uint64_t queueDropBytes = 0;
+    uint64_t bufferFullPolls = 0;         // polls that found the probe's buffer full
     std::optional<HealthVerdict> health;  // the summary's last line
 };
 

@@ -33,6 +33,11 @@ struct ToolEnvironment {
     std::function<bool()> outputGone;
     // Chunks of the drain queue (4 KiB each).
     size_t queueChunks = 4096;
+    // The draining thread asks for real-time scheduling or a raised nice value (a benchmark
+    // turns it off to see the difference).
+    bool raiseDrainPriority = true;
+    // See TraceDrain::setSpinAfterDataUs; for measurements.
+    uint64_t drainSpinAfterDataUs = 0;
     // Serialises writes to `err`: the device object's diagnostics arrive on the draining thread.
     std::mutex errMutex;
 
