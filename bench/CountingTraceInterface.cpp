@@ -84,6 +84,7 @@ int CountingTraceInterface::setupDevice(int traceClock, int prescaler, int stimu
 }
 
 int CountingTraceInterface::stopSwvRead() {
+    drainCpuNs_ = ThreadCpuNs() - drainStartCpuNs_;
     const int result = inside([&] { return DravikStopSWVRead(); });
     stopped_ = true;
     if (onStopped_) {
@@ -108,6 +109,11 @@ uint64_t ProbeLostNow() {
 }  // namespace
 
 int CountingTraceInterface::readSwvData(char* buffer, int offset, int* length) {
+    if (polls_.empty() && !stopped_) {
+        drainStartCpuNs_ = ThreadCpuNs();
+        drainInsideCpuNs_ = 0;
+    }
+    const uint64_t insideBefore = insideCpuNs_.load();
     PollRecord poll;
     // The model's work up to now would otherwise be done by the call: it counts as inside.
     poll.probeLostBefore = inside([] { return ProbeLostNow(); });
@@ -118,6 +124,9 @@ int CountingTraceInterface::readSwvData(char* buffer, int offset, int* length) {
     poll.exchanges = static_cast<uint32_t>(sim::bench().exchangeCount() - before);
     poll.bytes = result == DRAVIK_OK ? *length : -1;
     poll.probeLostAfter = inside([] { return ProbeLostNow(); });
+    if (!stopped_) {
+        drainInsideCpuNs_ += insideCpuNs_.load() - insideBefore;
+    }
     (stopped_ ? finalReads_ : polls_).push_back(poll);
     return result;
 }

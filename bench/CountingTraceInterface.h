@@ -37,6 +37,10 @@ class CountingTraceInterface final : public swv::TraceInterface {
     const std::vector<PollRecord>& finalReads() const { return finalReads_; }
     // Thread CPU time spent inside library calls, all threads.
     uint64_t insideCpuNs() const { return insideCpuNs_.load(); }
+    // The draining thread's CPU time from its first poll to the stop, and the part of it inside
+    // the polls' library calls.
+    uint64_t drainCpuNs() const { return drainCpuNs_; }
+    uint64_t drainInsideCpuNs() const { return drainInsideCpuNs_; }
 
     bool has(swv::EntryPoint entry) const override;
     int enumerateDevices(char* list, int* listSize, int* deviceCount) override;
@@ -67,6 +71,9 @@ class CountingTraceInterface final : public swv::TraceInterface {
     std::vector<PollRecord> polls_;
     std::vector<PollRecord> finalReads_;
     std::atomic<uint64_t> insideCpuNs_{0};
+    uint64_t drainStartCpuNs_ = 0;
+    uint64_t drainCpuNs_ = 0;
+    uint64_t drainInsideCpuNs_ = 0;
 };
 
 // This thread's CPU time in nanoseconds, and the whole process's.

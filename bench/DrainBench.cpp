@@ -18,6 +18,7 @@
 #include <numeric>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "BackgroundLoad.h"
@@ -27,6 +28,7 @@
 #include "DravikTrace.h"
 #include "SideBySide.h"
 #include "dravik/swv/Commands.h"
+#include "dravik/swv/ThreadPriority.h"
 #include "target/trace/SequencePattern.h"
 #include "target/trace/TraceUnit.h"
 
@@ -119,6 +121,7 @@ struct CaptureFigures {
     // CPU seconds of the host's own work (outside the library calls) and inside them.
     double hostCpuSeconds = 0;
     double insideCpuSeconds = 0;
+    double drainOutsideCpuSeconds = 0;  // the draining thread's share of the host's, up to the stop
 
     uint64_t hostDropped() const { return delivered - kept; }
     uint64_t lostInAll() const { return probeLost + hostDropped(); }
@@ -211,6 +214,9 @@ CaptureFigures Capture(const Link& link, uint32_t prescaler, bool silent, double
     const uint64_t cpuSpent = ProcessCpuNs() - cpuBefore;
     f.insideCpuSeconds = static_cast<double>(api.insideCpuNs()) / 1e9;
     f.hostCpuSeconds = static_cast<double>(cpuSpent - std::min(cpuSpent, api.insideCpuNs())) / 1e9;
+    f.drainOutsideCpuSeconds =
+        static_cast<double>(api.drainCpuNs() - std::min(api.drainCpuNs(), api.drainInsideCpuNs())) /
+        1e9;
     const std::string summary = err.str();
     const size_t lossesAt = summary.rfind("captured ");
     f.toolSummary = lossesAt == std::string::npos ? summary : summary.substr(lossesAt);
@@ -341,11 +347,12 @@ void Drain(benchmark::State& state, bool loaded, const Link& link, uint32_t pres
             static_cast<unsigned long long>(f.pendingAtEnd),
             static_cast<unsigned long long>(f.decodeErrors), lossVerdict) +
             Format("polls %zu, exchanges/poll max %u (%s); cycle p99 %.0f us, max %.0f us, "
-                   "%llu over the buffer's fill time of %.0f us; host CPU %.4f s/MB "
-                   "(inside the library and bench %.2f s); ",
+                   "%llu over the buffer's fill time of %.0f us; host CPU %.4f s/MB (the "
+                   "draining thread %.4f; inside the library and bench %.2f s); ",
                    f.polls, f.maxExchangesPerPoll, exchangesMet ? "met" : "MISSED", f.cycleP99Us,
                    f.cycleMaxUs, static_cast<unsigned long long>(f.cyclesOverFill), fillUs,
-                   cpuPerMB, f.insideCpuSeconds) +
+                   cpuPerMB, f.drainOutsideCpuSeconds / (static_cast<double>(f.kept) / 1e6),
+                   f.insideCpuSeconds) +
             Format("tool: probe buffer full %llu times; polls after a loss %llu (%s), with a loss "
                    "inside %llu",
                    static_cast<unsigned long long>(f.toolFullPolls),
@@ -381,10 +388,12 @@ void Idle(benchmark::State& state, bool loaded, const Link& link, uint32_t presc
         key,
         Format(
             "Fig. 2  idle capture %s %s %4.1f Mbit/s %.0f s: %.0f polls/s, exchanges/poll max %u, "
-            "host CPU %.2f %% of a core (goal <= 1 exchange, < %.0f %%: %s)",
+            "host CPU %.2f %% of a core (the draining thread %.2f %%; goal <= 1 exchange, "
+            "< %.0f %%: %s)",
             LoadName(loaded), link.name, bps / 1e6, f.spanSeconds,
             static_cast<double>(f.polls) / f.spanSeconds, f.maxExchangesPerIdlePoll, percent,
-            kGoalIdleCpuPercent, met ? "met" : "MISSED"));
+            100.0 * f.drainOutsideCpuSeconds / f.spanSeconds, kGoalIdleCpuPercent,
+            met ? "met" : "MISSED"));
 }
 
 // How late a sleeping exchange ends on this machine, and what waiting costs the thread.
@@ -392,12 +401,14 @@ struct WakeUpVariant {
     const char* name;
     sim::LatencyWait wait;
     uint64_t spinUs;  // LatencyWait::Sleep: the last microseconds spun
+    bool realTime;    // on a thread that asked for real-time scheduling, as the drainer does
 };
 constexpr WakeUpVariant kWakeUpVariants[] = {
-    {"sleep", sim::LatencyWait::Sleep, 0},
-    {"sleep+spin10", sim::LatencyWait::Sleep, 10},
-    {"sleep+spin30", sim::LatencyWait::Sleep, 30},
-    {"spin", sim::LatencyWait::Precise, 0},
+    {"sleep", sim::LatencyWait::Sleep, 0, false},
+    {"sleep+spin10", sim::LatencyWait::Sleep, 10, false},
+    {"sleep+spin30", sim::LatencyWait::Sleep, 30, false},
+    {"spin", sim::LatencyWait::Precise, 0, false},
+    {"sleep, raised priority", sim::LatencyWait::Sleep, 0, true},
 };
 
 void WakeUp(benchmark::State& state, bool loaded, const WakeUpVariant& variant) {
@@ -408,19 +419,18 @@ void WakeUp(benchmark::State& state, bool loaded, const WakeUpVariant& variant) 
         state.SkipWithError(error.c_str());
         return;
     }
-    // As many round trips as fill about a third of a capture, at least a few hundred.
+    // As many round trips as take about a third of a capture, at least a few hundred.
     const size_t count = std::max<size_t>(400, settings().drainMs * 8 / 3);
     constexpr uint64_t kLatencyUs = kHighSpeed.latencyUs;
     std::vector<double> lateUs;
     lateUs.reserve(count);
     uint64_t cpuNs = 0;
+    std::string priority = "normal priority";
     sim::Bench& b = sim::bench();
-    for (auto _ : state) {
-        b.clear();
-        b.clock.setManual(false);
-        b.clock.setExchangeLatencyUs(kLatencyUs);
-        b.clock.setLatencyWait(variant.wait);
-        b.clock.setSleepSpinUs(variant.spinUs);
+    const auto roundTrips = [&] {
+        if (variant.realTime) {
+            priority = swv::describe(swv::raiseThreadPriority());
+        }
         const uint64_t cpuBefore = ThreadCpuNs();
         for (size_t i = 0; i < count; ++i) {
             const uint64_t start = SteadyNs();
@@ -428,25 +438,83 @@ void WakeUp(benchmark::State& state, bool loaded, const WakeUpVariant& variant) 
             lateUs.push_back(static_cast<double>(SteadyNs() - start) / 1e3 - kLatencyUs);
         }
         cpuNs = ThreadCpuNs() - cpuBefore;
+    };
+    for (auto _ : state) {
+        b.clear();
+        b.clock.setManual(false);
+        b.clock.setExchangeLatencyUs(kLatencyUs);
+        b.clock.setLatencyWait(variant.wait);
+        b.clock.setSleepSpinUs(variant.spinUs);
+        std::thread(roundTrips).join();  // a thread of its own, so its priority goes with it
     }
     b.reset();
     const double cpuUsPerTrip = static_cast<double>(cpuNs) / 1e3 / static_cast<double>(count);
-    const double cpuPercent = 100.0 * cpuUsPerTrip /
-                              (kLatencyUs + std::accumulate(lateUs.begin(), lateUs.end(), 0.0) /
-                                                static_cast<double>(count));
+    const double meanLateUs =
+        std::accumulate(lateUs.begin(), lateUs.end(), 0.0) / static_cast<double>(count);
+    const double cpuPercent = 100.0 * cpuUsPerTrip / (kLatencyUs + meanLateUs);
+    const auto overMs =
+        std::count_if(lateUs.begin(), lateUs.end(), [](double us) { return us > 1000; });
     const double p50 = Percentile(lateUs, 0.5);
-    const double p90 = Percentile(lateUs, 0.9);
     const double p99 = Percentile(lateUs, 0.99);
+    const double p999 = Percentile(lateUs, 0.999);
     const double max = *std::max_element(lateUs.begin(), lateUs.end());
     state.counters["late_p50_us"] = p50;
     state.counters["late_p99_us"] = p99;
-    state.counters["cpu_pct"] = cpuPercent;
-    Report(key,
-           Format("Fig. 2  wake-up %s, %s: %zu round trips of %llu us end late by "
-                  "p50 %.1f, p90 %.1f, p99 %.1f, max %.0f us; the waiting thread's CPU "
-                  "%.1f %% of the time",
-                  LoadName(loaded), variant.name, count,
-                  static_cast<unsigned long long>(kLatencyUs), p50, p90, p99, max, cpuPercent));
+    state.counters["cpu_us_per_trip"] = cpuUsPerTrip;
+    Report(key, Format("Fig. 2  wake-up %s, %s (%s): %zu round trips of %llu us end late by "
+                       "p50 %.1f, p99 %.1f, p99.9 %.0f, max %.0f us, by over 1 ms %lld times; "
+                       "the waiting thread's CPU %.1f us a round trip (%.1f %% of its time)",
+                       LoadName(loaded), variant.name, priority.c_str(), count,
+                       static_cast<unsigned long long>(kLatencyUs), p50, p99, p999, max,
+                       static_cast<long long>(overMs), cpuUsPerTrip, cpuPercent));
+}
+
+// How often a thread of the drainer's priority that never sleeps loses its core anyway, and for
+// how long: what no scheduling setting can remove (interrupts, the hypervisor taking the virtual
+// core). It spins in bursts shorter than a second, which real-time throttling would otherwise cut.
+void Stalls(benchmark::State& state, bool loaded) {
+    const std::string key = Format("2 stalls  %s", LoadName(loaded));
+    const std::string error = SetLoad(loaded);
+    if (!error.empty()) {
+        ReportFailure(key, error);
+        state.SkipWithError(error.c_str());
+        return;
+    }
+    constexpr uint64_t kBurstNs = 400000000;
+    const uint64_t bursts = std::max<uint64_t>(1, settings().drainMs / 2 / 400);
+    uint64_t over500us = 0;
+    uint64_t over1ms = 0;
+    uint64_t over3ms = 0;
+    uint64_t longestNs = 0;
+    std::string priority;
+    for (auto _ : state) {
+        std::thread([&] {
+            priority = swv::describe(swv::raiseThreadPriority());
+            for (uint64_t burst = 0; burst < bursts; ++burst) {
+                uint64_t last = SteadyNs();
+                const uint64_t end = last + kBurstNs;
+                while (last < end) {
+                    const uint64_t now = SteadyNs();
+                    const uint64_t gap = now - last;
+                    over500us += gap > 500000 ? 1 : 0;
+                    over1ms += gap > 1000000 ? 1 : 0;
+                    over3ms += gap > 3000000 ? 1 : 0;
+                    longestNs = std::max(longestNs, gap);
+                    last = now;
+                }
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            }
+        }).join();
+    }
+    const double seconds = static_cast<double>(bursts * kBurstNs) / 1e9;
+    state.counters["over_1ms"] = static_cast<double>(over1ms);
+    Report(
+        key,
+        Format("Fig. 2  stalls %s: a thread spinning %.1f s (%s) lost its core for over "
+               "0.5 ms %llu times, over 1 ms %llu, over 3 ms %llu; longest %.0f us",
+               LoadName(loaded), seconds, priority.c_str(),
+               static_cast<unsigned long long>(over500us), static_cast<unsigned long long>(over1ms),
+               static_cast<unsigned long long>(over3ms), static_cast<double>(longestNs) / 1e3));
 }
 
 void RegisterAll() {
@@ -455,6 +523,10 @@ void RegisterAll() {
                       kCoreClockHz / 1e6 / prescaler);
     };
     for (bool loaded : {true, false}) {
+        benchmark::RegisterBenchmark(Format("Stalls/%s", LoadName(loaded)).c_str(), Stalls, loaded)
+            ->Iterations(1)
+            ->UseRealTime()
+            ->Unit(benchmark::kSecond);
         for (const WakeUpVariant& variant : kWakeUpVariants) {
             benchmark::RegisterBenchmark(
                 Format("WakeUp/%s/%s", LoadName(loaded), variant.name).c_str(), WakeUp, loaded,
