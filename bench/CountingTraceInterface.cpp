@@ -116,14 +116,18 @@ int CountingTraceInterface::readSwvData(char* buffer, int offset, int* length) {
     const uint64_t insideBefore = insideCpuNs_.load();
     PollRecord poll;
     // The model's work up to now would otherwise be done by the call: it counts as inside.
-    poll.probeLostBefore = inside([] { return ProbeLostNow(); });
+    if (trackProbeLoss_) {
+        poll.probeLostBefore = inside([] { return ProbeLostNow(); });
+    }
     poll.startNs = SteadyNs();
     // Only this thread talks to the bench while a capture runs.
     const uint64_t before = sim::bench().exchangeCount();
     const int result = inside([&] { return DravikReadSWVData(buffer, offset, length); });
     poll.exchanges = static_cast<uint32_t>(sim::bench().exchangeCount() - before);
     poll.bytes = result == DRAVIK_OK ? *length : -1;
-    poll.probeLostAfter = inside([] { return ProbeLostNow(); });
+    if (trackProbeLoss_) {
+        poll.probeLostAfter = inside([] { return ProbeLostNow(); });
+    }
     if (!stopped_) {
         drainInsideCpuNs_ += insideCpuNs_.load() - insideBefore;
     }

@@ -30,6 +30,9 @@ class CountingTraceInterface final : public swv::TraceInterface {
     // Runs on the calling thread right after DravikStopSWVRead returned.
     void onStopped(std::function<void()> hook) { onStopped_ = std::move(hook); }
     void reservePolls(size_t count) { polls_.reserve(count); }
+    // Whether each poll notes the probe receiver's loss count before and after it (the bench's
+    // model is brought up to time for it: work a silent capture can be spared).
+    void trackProbeLoss(bool track) { trackProbeLoss_ = track; }
 
     // Trace reads up to the receiver's stop (the loop's polls, not the final fetches).
     const std::vector<PollRecord>& polls() const { return polls_; }
@@ -68,6 +71,7 @@ class CountingTraceInterface final : public swv::TraceInterface {
 
     std::function<void()> onStopped_;
     bool stopped_ = false;
+    bool trackProbeLoss_ = true;
     std::vector<PollRecord> polls_;
     std::vector<PollRecord> finalReads_;
     std::atomic<uint64_t> insideCpuNs_{0};

@@ -189,6 +189,7 @@ CaptureFigures Capture(const Link& link, uint32_t prescaler, bool silent, double
 
     CountingTraceInterface api;
     api.reservePolls(static_cast<size_t>(seconds * 5000) + 64);
+    api.trackProbeLoss(!silent);
     api.onStopped([&] {
         std::lock_guard<std::recursive_mutex> lock(b.mutex());
         f.emitted = b.probe(0).traceUnit()->record().bytesSent;
