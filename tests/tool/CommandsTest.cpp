@@ -491,9 +491,11 @@ TEST_F(CommandsTest, FullProbeBuffersAreWarnedOfOnceAndCountedInTheSummary) {
     const std::string text = err.str();
     EXPECT_EQ(occurrences(text, "dravik-swv: warning: probe buffer full "), 1u) << text;
     EXPECT_NE(text.find(" times (bytes may be lost)\n"
-                        "  likely causes: the draining thread waited for a core (a busy machine; "
-                        "-v shows how it is scheduled), or the SWO line is faster than the probe "
-                        "can be read (a lower --swo-rate)\n"),
+                        "  likely causes: the draining thread was kept from its core (a busy "
+                        "machine;\n"
+                        "  -v shows how it is scheduled), or the line is faster than the probe "
+                        "can be\n"
+                        "  read (choose a lower --swo-rate)\n"),
               std::string::npos)
         << text;
     EXPECT_NE(text.find("queue drops 0 B\n  probe buffer full 2 times (bytes may be lost)\n"

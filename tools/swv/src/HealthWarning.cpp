@@ -83,9 +83,9 @@ std::string bufferFullText(uint64_t polls) {
 std::string bufferFullWarning(uint64_t polls) {
     return "dravik-swv: warning: " + bufferFullText(polls) +
            "\n"
-           "  likely causes: the draining thread waited for a core (a busy machine; -v shows how "
-           "it is scheduled), or the SWO line is faster than the probe can be read (a lower "
-           "--swo-rate)\n";
+           "  likely causes: the draining thread was kept from its core (a busy machine;\n"
+           "  -v shows how it is scheduled), or the line is faster than the probe can be\n"
+           "  read (choose a lower --swo-rate)\n";
 }
 
 }  // namespace dravik::swv
