@@ -4,6 +4,7 @@
 #include <time.h>
 
 #include <cstring>
+#include <mutex>
 
 #include "DbgDev.h"
 #include "DravikBench/Bench.h"
@@ -40,9 +41,9 @@ uint64_t SteadyNs() {
 }
 
 template <typename Call>
-int CountingTraceInterface::inside(Call&& call) {
+auto CountingTraceInterface::inside(Call&& call) -> decltype(call()) {
     const uint64_t start = ThreadCpuNs();
-    const int result = call();
+    const auto result = call();
     insideCpuNs_.fetch_add(ThreadCpuNs() - start);
     return result;
 }
@@ -83,6 +84,7 @@ int CountingTraceInterface::setupDevice(int traceClock, int prescaler, int stimu
 }
 
 int CountingTraceInterface::stopSwvRead() {
+    drainCpuNs_ = ThreadCpuNs() - drainStartCpuNs_;
     const int result = inside([&] { return DravikStopSWVRead(); });
     stopped_ = true;
     if (onStopped_) {
@@ -91,14 +93,44 @@ int CountingTraceInterface::stopSwvRead() {
     return result;
 }
 
+namespace {
+
+// The first probe's receiver loss count, with the probe brought up to the bench clock's time.
+uint64_t ProbeLostNow() {
+    sim::Bench& b = sim::bench();
+    std::lock_guard<std::recursive_mutex> lock(b.mutex());
+    if (b.probeCount() == 0) {
+        return 0;
+    }
+    b.probe(0).advanceTo(b.clock.nowUs());
+    return b.probe(0).swv().counters().lost;
+}
+
+}  // namespace
+
 int CountingTraceInterface::readSwvData(char* buffer, int offset, int* length) {
+    if (polls_.empty() && !stopped_) {
+        drainStartCpuNs_ = ThreadCpuNs();
+        drainInsideCpuNs_ = 0;
+    }
+    const uint64_t insideBefore = insideCpuNs_.load();
     PollRecord poll;
+    // The model's work up to now would otherwise be done by the call: it counts as inside.
+    if (trackProbeLoss_) {
+        poll.probeLostBefore = inside([] { return ProbeLostNow(); });
+    }
     poll.startNs = SteadyNs();
     // Only this thread talks to the bench while a capture runs.
     const uint64_t before = sim::bench().exchangeCount();
     const int result = inside([&] { return DravikReadSWVData(buffer, offset, length); });
     poll.exchanges = static_cast<uint32_t>(sim::bench().exchangeCount() - before);
     poll.bytes = result == DRAVIK_OK ? *length : -1;
+    if (trackProbeLoss_) {
+        poll.probeLostAfter = inside([] { return ProbeLostNow(); });
+    }
+    if (!stopped_) {
+        drainInsideCpuNs_ += insideCpuNs_.load() - insideBefore;
+    }
     (stopped_ ? finalReads_ : polls_).push_back(poll);
     return result;
 }

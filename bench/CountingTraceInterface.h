@@ -18,6 +18,11 @@ struct PollRecord {
     uint64_t startNs = 0;  // steady clock
     uint32_t exchanges = 0;
     int32_t bytes = 0;  // fetched; -1 when the read failed
+    // The probe receiver's count of dropped bytes when the poll began (the probe brought up to
+    // that time first) and when it ended: a loss between the two happened inside the poll, after
+    // the library asked how many bytes were pending or just before.
+    uint64_t probeLostBefore = 0;
+    uint64_t probeLostAfter = 0;
 };
 
 class CountingTraceInterface final : public swv::TraceInterface {
@@ -25,6 +30,9 @@ class CountingTraceInterface final : public swv::TraceInterface {
     // Runs on the calling thread right after DravikStopSWVRead returned.
     void onStopped(std::function<void()> hook) { onStopped_ = std::move(hook); }
     void reservePolls(size_t count) { polls_.reserve(count); }
+    // Whether each poll notes the probe receiver's loss count before and after it (the bench's
+    // model is brought up to time for it: work a silent capture can be spared).
+    void trackProbeLoss(bool track) { trackProbeLoss_ = track; }
 
     // Trace reads up to the receiver's stop (the loop's polls, not the final fetches).
     const std::vector<PollRecord>& polls() const { return polls_; }
@@ -32,6 +40,10 @@ class CountingTraceInterface final : public swv::TraceInterface {
     const std::vector<PollRecord>& finalReads() const { return finalReads_; }
     // Thread CPU time spent inside library calls, all threads.
     uint64_t insideCpuNs() const { return insideCpuNs_.load(); }
+    // The draining thread's CPU time from its first poll to the stop, and the part of it inside
+    // the polls' library calls.
+    uint64_t drainCpuNs() const { return drainCpuNs_; }
+    uint64_t drainInsideCpuNs() const { return drainInsideCpuNs_; }
 
     bool has(swv::EntryPoint entry) const override;
     int enumerateDevices(char* list, int* listSize, int* deviceCount) override;
@@ -55,13 +67,17 @@ class CountingTraceInterface final : public swv::TraceInterface {
 
   private:
     template <typename Call>
-    int inside(Call&& call);
+    auto inside(Call&& call) -> decltype(call());
 
     std::function<void()> onStopped_;
     bool stopped_ = false;
+    bool trackProbeLoss_ = true;
     std::vector<PollRecord> polls_;
     std::vector<PollRecord> finalReads_;
     std::atomic<uint64_t> insideCpuNs_{0};
+    uint64_t drainStartCpuNs_ = 0;
+    uint64_t drainCpuNs_ = 0;
+    uint64_t drainInsideCpuNs_ = 0;
 };
 
 // This thread's CPU time in nanoseconds, and the whole process's.

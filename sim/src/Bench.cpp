@@ -1,6 +1,10 @@
 #include "DravikBench/Bench.h"
 
+#include <sys/prctl.h>
+#include <time.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -14,10 +18,22 @@
 namespace dravik::sim {
 
 namespace {
+// A sleeping exchange asks for this timer slack instead of the default 50 us, which would add
+// that much to every wake-up on top of the scheduler's latency.
+constexpr long kExchangeTimerSlackNs = 1000;
+
+// The steady clock's reading, in microseconds, at which the bench's own time base starts.
+uint64_t SteadyOriginUs() {
+    using namespace std::chrono;
+    static const uint64_t origin =
+        uint64_t(duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count());
+    return origin;
+}
+
 uint64_t SteadyNowUs() {
     using namespace std::chrono;
-    static const steady_clock::time_point start = steady_clock::now();
-    return uint64_t(duration_cast<microseconds>(steady_clock::now() - start).count());
+    return uint64_t(duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count()) -
+           SteadyOriginUs();
 }
 }  // namespace
 
@@ -68,18 +84,20 @@ void BenchClock::passExchangeLatency() {
     endExchange();
 }
 
-void BenchClock::beginExchange() {
+uint64_t BenchClock::beginExchange() {
     const Jitter jitter = nextJitter();
     roundTripUs_ = latencyUs_ + jitter.totalUs;
     outboundUs_ = latencyUs_ / 2 + jitter.outboundUs;
     if (manual_) {
         manualNowUs_ += outboundUs_;
-        return;
+        return manualNowUs_;
     }
+    const uint64_t originUs = SteadyOriginUs();  // taken first: never later than the start
     exchangeStartNs_ = std::chrono::duration_cast<std::chrono::nanoseconds>(
                            std::chrono::steady_clock::now().time_since_epoch())
                            .count();
-    waitIntoExchange(outboundUs_);
+    const uint64_t startUs = static_cast<uint64_t>(exchangeStartNs_ / 1000) - originUs;
+    return startUs - epochUs_ + outboundUs_;
 }
 
 void BenchClock::endExchange() {
@@ -91,8 +109,8 @@ void BenchClock::endExchange() {
     roundTripUs_ = outboundUs_ = 0;
 }
 
-// The probe's own work counts as part of the way back, so a round trip lasts the latency drawn
-// however long the simulation took to answer (as long as that is shorter).
+// The probe's own work counts as part of the round trip, so it lasts the latency drawn however
+// long the simulation took to answer (as long as that is shorter).
 void BenchClock::waitIntoExchange(uint64_t us) const {
     if (us == 0) {
         return;
@@ -101,16 +119,37 @@ void BenchClock::waitIntoExchange(uint64_t us) const {
     const steady_clock::time_point deadline =
         steady_clock::time_point(nanoseconds(exchangeStartNs_)) + microseconds(us);
     if (wait_ == LatencyWait::Sleep) {
-        std::this_thread::sleep_until(deadline);
-        return;
-    }
-    // A sleep overshoots by the scheduler's slack, so only the part of a wait well beyond it is
-    // slept; the rest is spun, which keeps a USB round trip of ~125 us to within a microsecond.
-    constexpr microseconds kSpin(1000);
-    if (deadline - steady_clock::now() > 2 * kSpin) {
-        std::this_thread::sleep_until(deadline - kSpin);
+        sleepUntilNs(duration_cast<nanoseconds>(deadline.time_since_epoch()).count() -
+                     static_cast<int64_t>(sleepSpinUs_) * 1000);
+        if (sleepSpinUs_ == 0) {
+            return;
+        }
+    } else {
+        // A sleep overshoots by the scheduler's latency, so only the part of a wait well beyond
+        // it is slept; the rest is spun, which keeps a USB round trip of ~125 us to within a
+        // microsecond.
+        constexpr microseconds kSpin(1000);
+        if (deadline - steady_clock::now() > 2 * kSpin) {
+            std::this_thread::sleep_until(deadline - kSpin);
+        }
     }
     while (steady_clock::now() < deadline) {
+    }
+}
+
+// An absolute deadline, so time lost before the call (the simulation's own work, a preemption)
+// is not added to the wait; the steady clock is CLOCK_MONOTONIC. The timer slack belongs to the
+// calling thread, which gets its own back.
+void BenchClock::sleepUntilNs(int64_t deadlineNs) const {
+    const long callerSlackNs = ::prctl(PR_GET_TIMERSLACK, 0, 0, 0, 0);
+    const bool narrowed = callerSlackNs > kExchangeTimerSlackNs &&
+                          ::prctl(PR_SET_TIMERSLACK, kExchangeTimerSlackNs, 0, 0, 0) == 0;
+    const timespec wake{static_cast<time_t>(deadlineNs / 1000000000),
+                        static_cast<long>(deadlineNs % 1000000000)};
+    while (::clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &wake, nullptr) == EINTR) {
+    }
+    if (narrowed) {
+        ::prctl(PR_SET_TIMERSLACK, callerSlackNs, 0, 0, 0);
     }
 }
 

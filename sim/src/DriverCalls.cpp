@@ -226,8 +226,7 @@ unsigned Send(Bench& b, Call call, uintptr_t handle, TDeviceRequest* request, un
         untouched.assign(AnswerBuffer(request), AnswerBuffer(request) + request->bufferLength);
     }
     if (!answered && result == drv::kOk && p != nullptr) {
-        b.clock.beginExchange();
-        const uint64_t now = b.clock.nowUs();
+        const uint64_t now = b.clock.beginExchange();
         p->advanceTo(now);
         CommandContext ctx{
             b, *p, *request, static_cast<uint8_t*>(request->buffer), request->bufferLength, now};

@@ -1,6 +1,7 @@
 // The bench clock's exchange latency: what each simulated exchange adds to the clock, the jitter
 // sequence, and the real-time waits.
 #include <gtest/gtest.h>
+#include <sys/prctl.h>
 
 #include <cstring>
 #include <set>
@@ -117,10 +118,12 @@ TEST_F(BenchClockTest, ResetForgetsLatencyJitterAndWait) {
     bench().clock.setExchangeLatencyUs(125);
     bench().clock.setExchangeJitterUs(10, 3);
     bench().clock.setLatencyWait(LatencyWait::Precise);
+    bench().clock.setSleepSpinUs(40);
     bench().reset();
     EXPECT_EQ(0u, bench().clock.exchangeLatencyUs());
     EXPECT_EQ(0u, bench().clock.exchangeJitterUs());
     EXPECT_EQ(LatencyWait::Sleep, bench().clock.latencyWait());
+    EXPECT_EQ(sim::BenchClock::kDefaultSleepSpinUs, bench().clock.sleepSpinUs());
     EXPECT_FALSE(bench().clock.manual());
 }
 
@@ -128,10 +131,25 @@ TEST_F(BenchClockTest, ResetForgetsLatencyJitterAndWait) {
 TEST_F(BenchClockTest, RealTimeExchangesWaitAtLeastTheLatencyInEitherWaitMode) {
     bench().clock.setManual(false);
     bench().clock.setExchangeLatencyUs(300);
-    for (LatencyWait wait : {LatencyWait::Sleep, LatencyWait::Precise}) {
-        bench().clock.setLatencyWait(wait);
-        EXPECT_GE(ExchangeStep(), 300u) << static_cast<int>(wait);
+    for (uint64_t spinUs : {0, 50, 400}) {
+        for (LatencyWait wait : {LatencyWait::Sleep, LatencyWait::Precise}) {
+            bench().clock.setLatencyWait(wait);
+            bench().clock.setSleepSpinUs(spinUs);
+            EXPECT_GE(ExchangeStep(), 300u) << static_cast<int>(wait) << ", spin " << spinUs;
+        }
     }
+}
+
+// A sleeping exchange narrows the timer slack while it waits; the caller's thread gets its own
+// back.
+TEST_F(BenchClockTest, ASleepingExchangeLeavesTheCallersTimerSlackAsItWas) {
+    const int original = ::prctl(PR_GET_TIMERSLACK, 0, 0, 0, 0);
+    ASSERT_EQ(0, ::prctl(PR_SET_TIMERSLACK, 123456, 0, 0, 0));
+    bench().clock.setManual(false);
+    bench().clock.setExchangeLatencyUs(200);
+    ExchangeStep();
+    EXPECT_EQ(123456, ::prctl(PR_GET_TIMERSLACK, 0, 0, 0, 0));
+    ::prctl(PR_SET_TIMERSLACK, original, 0, 0, 0);
 }
 
 }  // namespace

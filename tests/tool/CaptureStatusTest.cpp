@@ -45,6 +45,20 @@ TEST(CaptureStatus, SummaryListsEachPort) {
               "drops 5 B\n");
 }
 
+// Only when it happened, after the losses and before the verdict, which stays the last line.
+TEST(CaptureStatus, SummarySaysHowOftenTheProbeBufferWasFull) {
+    StatusSnapshot status = sample();
+    status.bufferFullPolls = 3;
+    status.health = HealthVerdict{StreamCondition::Healthy, {}};
+    EXPECT_NE(formatSummary(status, "captured")
+                  .find("queue drops 5 B\n"
+                        "  probe buffer full 3 times (bytes may be lost)\n"
+                        "  health: good\n"),
+              std::string::npos)
+        << formatSummary(status, "captured");
+    EXPECT_EQ(formatStatusLine(status), formatStatusLine(sample()));
+}
+
 TEST(CaptureStatus, UnexpectedPortsAreOneLineHoweverManyThereAre) {
     StatusSnapshot status = sample();
     status.unexpectedPorts = {{224, 2}};

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "dravik/swv/ChunkQueue.h"
 
 namespace dravik::swv {
@@ -31,6 +33,47 @@ TEST(ChunkQueue, HandsChunksOverInOrder) {
     EXPECT_EQ(second->bytes, std::vector<uint8_t>(3, 2));
     EXPECT_EQ(queue.pop(microseconds(0)), nullptr);
     EXPECT_FALSE(queue.finished());
+}
+
+// Across threads, as a capture uses it: a waiting consumer is woken by each chunk and by the
+// close, and gets every chunk in order; the drainer reuses what comes back and what it put back.
+TEST(ChunkQueue, AWaitingConsumerGetsEveryChunkInOrderAndTheClose) {
+    constexpr unsigned kChunks = 500;
+    ChunkQueue queue(4, 16);
+    std::thread drainer([&] {
+        for (unsigned n = 0; n < kChunks; ++n) {
+            std::unique_ptr<Chunk> chunk;
+            for (unsigned tries = 0; !chunk && tries < 100000000; ++tries) {
+                chunk = queue.acquire();
+                if (!chunk) {
+                    std::this_thread::yield();
+                }
+            }
+            ASSERT_NE(chunk, nullptr);
+            if (n % 7 == 0) {  // a poll that found nothing
+                queue.putBack(std::move(chunk));
+                chunk = queue.acquire();
+                ASSERT_NE(chunk, nullptr);
+            }
+            chunk->bytes.assign(1, static_cast<uint8_t>(n));
+            chunk->timeUs = n;
+            queue.publish(std::move(chunk));
+        }
+        queue.close();
+    });
+    std::vector<uint64_t> times;
+    while (!queue.finished()) {
+        if (std::unique_ptr<Chunk> chunk = queue.pop(std::chrono::seconds(1))) {
+            EXPECT_EQ(chunk->bytes, std::vector<uint8_t>(1, static_cast<uint8_t>(chunk->timeUs)));
+            times.push_back(chunk->timeUs);
+            queue.recycle(std::move(chunk));
+        }
+    }
+    drainer.join();
+    ASSERT_EQ(times.size(), kChunks);
+    for (unsigned n = 0; n < kChunks; ++n) {
+        EXPECT_EQ(times[n], n);
+    }
 }
 
 TEST(ChunkQueue, IsBoundedAndReusesWhatComesBack) {

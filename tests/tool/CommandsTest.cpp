@@ -40,6 +40,8 @@ class CommandsTest : public testing::Test {
         err.str("");
         ToolEnvironment env(api, mainOut != nullptr ? *mainOut : out, err, clock);
         env.queueChunks = queueChunks;
+        // A real-time drainer on the scripted clock (whose sleeps only yield) would keep a core.
+        env.raiseDrainPriority = raiseDrainPriority;
         env.stopRequests = &stopRequests;
         env.errIsTerminal = errIsTerminal;
         env.outIsTerminal = outIsTerminal;
@@ -77,6 +79,7 @@ class CommandsTest : public testing::Test {
     std::ostringstream err;
     std::atomic<int> stopRequests{0};
     size_t queueChunks = 64;
+    bool raiseDrainPriority = false;
     bool errIsTerminal = false;
     bool outIsTerminal = false;
     bool noColorSet = false;
@@ -592,6 +595,33 @@ TEST_F(CommandsTest, AFullQueueDropsFromTheDisplayOnlyAndSaysWhere) {
     EXPECT_EQ(data, (Bytes{0x01, 'a', 0x01, 'b', 0x01, 'c'}));
 }
 
+// A poll that finds all the probe holds (DRAVIK_TRACE_BUFFER_SIZE) may follow a loss at the probe.
+TEST_F(CommandsTest, FullProbeBuffersAreWarnedOfOnceAndCountedInTheSummary) {
+    ItmStream words;
+    for (unsigned n = 0; n < DRAVIK_TRACE_BUFFER_SIZE / 5; ++n) {
+        words.write(0, 4, n);
+    }
+    const Bytes full = words.bytes();
+    ASSERT_EQ(full.size(), static_cast<size_t>(DRAVIK_TRACE_BUFFER_SIZE));
+    api.polls = {SwvPoll{0, full}, SwvPoll{0, Bytes(full.begin(), full.end() - 5)},
+                 SwvPoll{0, full}};
+    ASSERT_EQ(run(benchCapture({"-q"})), 0) << err.str();
+    const std::string text = err.str();
+    EXPECT_EQ(occurrences(text, "dravik-swv: warning: probe buffer full "), 1u) << text;
+    EXPECT_NE(text.find(" times (bytes may be lost)\n"
+                        "  likely causes: the draining thread was kept from its core (a busy "
+                        "machine;\n"
+                        "  -v shows how it is scheduled), or the line is faster than the probe "
+                        "can be\n"
+                        "  read (choose a lower --swo-rate)\n"),
+              std::string::npos)
+        << text;
+    EXPECT_NE(text.find("queue drops 0 B\n  probe buffer full 2 times (bytes may be lost)\n"
+                        "  health: good\n"),
+              std::string::npos)
+        << text;
+}
+
 TEST_F(CommandsTest, GarbageIsWarnedOfOnceAndFailsAStrictCapture) {
     const std::string recording = dir.path("trace.rec");
     const Bytes bytes = garbage(12000);
@@ -724,8 +754,17 @@ TEST_F(CommandsTest, OffATerminalOnlyTheSummary) {
 
 TEST_F(CommandsTest, VerboseShowsStepsAndDiagnostics) {
     api.selectDiagnostics = {"Target voltage 2.5 V"};
+    raiseDrainPriority = true;
     EXPECT_EQ(run(benchCapture({"-v"})), 0) << err.str();
     const std::string text = err.str();
+    // What it got depends on the privileges the tests run with; it is said either way.
+    EXPECT_EQ(occurrences(text, "dravik-swv: draining thread: "), 1u) << text;
+    EXPECT_EQ(
+        occurrences(text, "dravik-swv: draining thread: real-time (SCHED_FIFO, priority 1)\n") +
+            occurrences(text, "dravik-swv: draining thread: nice ") +
+            occurrences(text, "dravik-swv: draining thread: normal priority, nice "),
+        1u)
+        << text;
     EXPECT_NE(text.find("dravik-swv: DravikSelectDevice: Read device status\n"), std::string::npos)
         << text;
     EXPECT_NE(text.find("dravik-swv: DravikSetupDevice: Starting SWV Trace Reception\n"),

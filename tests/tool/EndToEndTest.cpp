@@ -19,6 +19,7 @@
 #include <sstream>
 #include <thread>
 
+#include "DravikTrace.h"
 #include "EndToEndSupport.h"
 #include "ToolProcess.h"
 #include "ToolTestSupport.h"
@@ -38,6 +39,56 @@ TEST(EndToEnd, CaptureShowsTheBenchProgramWithoutLoss) {
     EXPECT_EQ(result.err.find("dravik-swv: SWO rate 2000000 bit/s (72000000 Hz / 36), error "
                               "+0.000 %\n"),
               0u);
+}
+
+// The probe's receiver counts what it really dropped; the tool only sees polls that found the
+// buffer full, and must name them whenever the receiver lost bytes, and never otherwise. At
+// 24 Mbit/s with 5 ms of bench time per exchange, every poll finds the buffer overflowing.
+TEST(EndToEnd, FullProbeBuffersAreNamedExactlyWhenTheReceiverLostBytes) {
+    SKIP_WITHOUT_TRACE();
+    const std::string fastTarget = withTarget(
+        R"({"target": {"program": {"kind": "sequence", "writesPerSecond": 1000000,
+                                   "waitForFifoReady": true}}})");
+    const struct {
+        const char* name;
+        std::vector<std::string> args;
+        std::string config;
+        bool lossy;
+    } cases[] = {
+        {"2 Mbit/s", capture({"--duration", "0.5", "--ports", "0x3", "-q"}), kManualBench, false},
+        {"24 Mbit/s",
+         {"capture", "--clock", "72000000", "--prescaler", "3", "--duration", "0.5", "-q"},
+         fastTarget,
+         true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const ProcessResult result = runToolProcess(ToolRun(c.args, "receiver", c.config));
+        ASSERT_EQ(result.exitStatus, 0) << result.err;
+        std::smatch receiver;
+        ASSERT_TRUE(std::regex_search(
+            result.err, receiver,
+            std::regex("\nbench receiver: received [0-9]+, lost ([0-9]+), delivered ([0-9]+)\n")))
+            << result.err;
+        const uint64_t lost = std::stoull(receiver[1].str());
+        const uint64_t delivered = std::stoull(receiver[2].str());
+        EXPECT_NE(result.err.find("captured " + receiver[2].str() + " bytes"), std::string::npos)
+            << result.err;
+        std::smatch full;
+        const bool named = std::regex_search(
+            result.err, full,
+            std::regex(R"(\n  probe buffer full ([0-9]+) times \(bytes may be lost\)\n)"));
+        EXPECT_EQ(lost > 0, c.lossy) << result.err;
+        EXPECT_EQ(named, lost > 0) << result.err;
+        if (named) {
+            // Each such poll fetched all the probe holds.
+            const uint64_t polls = std::stoull(full[1].str());
+            EXPECT_GE(polls, 1u);
+            EXPECT_LE(polls * DRAVIK_TRACE_BUFFER_SIZE, delivered) << result.err;
+            EXPECT_NE(result.err.find("dravik-swv: warning: probe buffer full "),
+                      std::string::npos);
+        }
+    }
 }
 
 TEST(EndToEnd, ARecordingDecodesToWhatTheCaptureShowed) {

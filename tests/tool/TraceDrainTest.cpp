@@ -53,20 +53,24 @@ class TraceDrainTest : public testing::Test {
 };
 
 TEST_F(TraceDrainTest, HandsOverEveryByteAndDrainsTheReceiverAfterStopping) {
-    api.polls = {SwvPoll{0, {1, 2, 3}}, SwvPoll{}, SwvPoll{0, Bytes(4000, 7)}};
+    api.polls = {SwvPoll{0, {1, 2, 3}}, SwvPoll{}, SwvPoll{0, Bytes(4000, 7)},
+                 SwvPoll{0, Bytes(3999, 8)}};
     api.pendingAtStop = {9, 9};
     drainAll();
 
     const std::vector<std::unique_ptr<Chunk>> chunks = takeAll();
-    ASSERT_EQ(chunks.size(), 3u);
+    ASSERT_EQ(chunks.size(), 4u);
     EXPECT_EQ(chunks[0]->bytes, (Bytes{1, 2, 3}));
     EXPECT_EQ(chunks[1]->bytes, Bytes(4000, 7));
-    EXPECT_EQ(chunks[2]->bytes, (Bytes{9, 9}));
+    EXPECT_EQ(chunks[2]->bytes, Bytes(3999, 8));
+    EXPECT_EQ(chunks[3]->bytes, (Bytes{9, 9}));
     EXPECT_LE(chunks[0]->timeUs, chunks[1]->timeUs);
     EXPECT_TRUE(queue->finished());
 
     const DrainCounters counters = drain->counters();
-    EXPECT_EQ(counters.bytes, 4005u);
+    EXPECT_EQ(counters.bytes, 8004u);
+    // Only the poll that found all the probe holds (DRAVIK_TRACE_BUFFER_SIZE) may follow a loss.
+    EXPECT_EQ(counters.bufferFullPolls, 1u);
     EXPECT_EQ(counters.queueDropBytes, 0u);
     EXPECT_FALSE(drain->probeLost());
     EXPECT_FALSE(drain->stopFailure().has_value());

@@ -55,8 +55,14 @@ struct Fault {
 
 // How the real-time clock waits out an exchange's latency.
 enum class LatencyWait : uint8_t {
-    Sleep,    // the thread sleeps: cheap, but the scheduler adds tens of microseconds
-    Precise,  // spins to the deadline (long waits sleep all but their last millisecond first)
+    // The thread sleeps in the kernel to an absolute deadline with a timer slack of a microsecond,
+    // as a USB transfer does: the wait costs no CPU, and the wake-up comes late by the scheduler's
+    // latency (tens of microseconds on a virtual machine). The last setSleepSpinUs() of the wait
+    // is spun if the wake-up came that early.
+    Sleep,
+    // Spins to the deadline (long waits sleep all but their last millisecond first): exact to well
+    // under a microsecond, for timing benchmarks, at the cost of a core while it waits.
+    Precise,
 };
 
 // The bench clock: real time by default; manual for deterministic tests.
@@ -82,11 +88,20 @@ class DRAVIK_BENCH_API BenchClock {
     uint64_t exchangeJitterUs() const { return jitterUs_; }
     void setLatencyWait(LatencyWait wait) { wait_ = wait; }
     LatencyWait latencyWait() const { return wait_; }
-    // Lets one exchange's latency pass; used by the driver calls. beginExchange lets the way to
-    // the probe pass (the probe then acts at nowUs()), endExchange the way back.
+    // LatencyWait::Sleep: the sleep ends this long before the deadline and the rest is spun.
+    void setSleepSpinUs(uint64_t us) { sleepSpinUs_ = us; }
+    uint64_t sleepSpinUs() const { return sleepSpinUs_; }
+    // Lets one exchange's latency pass; used by the driver calls. beginExchange returns the time
+    // at which the probe acts; endExchange returns when the round trip is over. On the manual
+    // clock beginExchange advances the clock to that time. In real time it lies ahead and the
+    // whole round trip is waited for at the end, in one wait, as a USB transfer wakes its caller
+    // once: the model's state at a time to come is computed early, but the host sees the answer
+    // only when the round trip is over.
     void passExchangeLatency();
-    void beginExchange();
+    uint64_t beginExchange();
     void endExchange();
+
+    static constexpr uint64_t kDefaultSleepSpinUs = 0;
 
   private:
     // The exchange's extra latency and the part of it before the probe acts.
@@ -97,6 +112,7 @@ class DRAVIK_BENCH_API BenchClock {
     Jitter nextJitter();
     // Real time: waits until `us` after the exchange began.
     void waitIntoExchange(uint64_t us) const;
+    void sleepUntilNs(int64_t deadlineNs) const;
 
     bool manual_ = false;
     uint64_t epochUs_ = 0;
@@ -105,6 +121,7 @@ class DRAVIK_BENCH_API BenchClock {
     uint64_t jitterUs_ = 0;
     uint64_t jitterState_ = 1;
     LatencyWait wait_ = LatencyWait::Sleep;
+    uint64_t sleepSpinUs_ = kDefaultSleepSpinUs;
     // The exchange under way: when it began (steady clock, ns) and how long its two ways take.
     int64_t exchangeStartNs_ = 0;
     uint64_t outboundUs_ = 0;

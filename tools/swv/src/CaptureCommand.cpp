@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <future>
 #include <memory>
 #include <thread>
 
@@ -16,8 +17,10 @@
 #include "dravik/swv/OutputFiles.h"
 #include "dravik/swv/ProbeSession.h"
 #include "dravik/swv/RecordingSink.h"
-#include "dravik/swv/TraceClock.h"
+#include "dravik/swv/SinkThread.h"
 #include "dravik/swv/StatusLine.h"
+#include "dravik/swv/ThreadPriority.h"
+#include "dravik/swv/TraceClock.h"
 #include "dravik/swv/TraceDrain.h"
 #include "dravik/swv/TracePipeline.h"
 #include "dravik/swv/TraceRegisterMap.h"
@@ -59,6 +62,7 @@ StatusSnapshot captureStatus(const TracePipeline& pipeline, const DrainCounters&
     status.hostDrops = trial.probeDrops + drain.probeDrops;
     status.readFailures = drain.readFailures;
     status.queueDropBytes = drain.queueDropBytes;
+    status.bufferFullPolls = drain.bufferFullPolls;
     status.elapsedSeconds = elapsedSeconds;
     status.bytesPerSecond = bytesPerSecond;
     return status;
@@ -224,18 +228,25 @@ int runCapture(ToolEnvironment& env, const CaptureOptions& options, CaptureObser
     TraceDrain drain(env.api, queue, env.clock,
                      PollInterval(DRAVIK_TRACE_BUFFER_SIZE, swoLineBytesPerSecond(rate.actualBps)),
                      startUs);
-    if (recordings.any()) {
-        drain.addSink(recordings);
+    drain.setSpinAfterDataUs(env.drainSpinAfterDataUs);
+    if (options.lockMemory) {
+        // Before the threads start: the pages mapped now, the queue's reserve among them.
+        const std::string failure = lockCurrentMemory();
+        if (!failure.empty()) {
+            env.message("dravik-swv: warning: --lock-memory: " + failure + "; capturing on\n");
+        } else if (options.verbose) {
+            env.message("dravik-swv: memory locked (mlockall)\n");
+        }
     }
-    if (server) {
-        drain.addSink(*server);
-    }
+    // The recordings are written on a thread of their own, so that no poll waits for a file.
+    SinkThread recordingWriter(recordings);
     HealthAdvice advice;
     advice.clockHz = rate.clockHz;
     advice.prescaler = rate.prescaler;
     advice.clockMeasured = static_cast<bool>(start->trial);
     advice.doctor = doctorCommand(options, rate);
-    bool warned = false;  // the health warning is given once
+    bool warned = false;      // the health warning is given once
+    bool warnedFull = false;  // and the first full probe buffer
     StatusLine status(env, env.errIsTerminal);
     // Output and status on one terminal: the status is taken away for the output and put back
     // after it, so output is written in frames, at most as often as the status is drawn.
@@ -343,8 +354,24 @@ int runCapture(ToolEnvironment& env, const CaptureOptions& options, CaptureObser
     }
 
     present();
-    // From here until the join, only the draining thread calls the library.
-    std::thread drainer([&drain] { drain.run(); });
+    if (recordings.any()) {
+        recordingWriter.start();
+        drain.addSink(recordingWriter);
+    }
+    if (server) {
+        drain.addSink(*server);
+    }
+    // From here until the join, only the draining thread calls the library. It raises its own
+    // priority and says what it got; this thread reports it (the drainer writes to no terminal).
+    std::promise<ThreadPriority> priorityGot;
+    std::future<ThreadPriority> priority = priorityGot.get_future();
+    std::thread drainer([&drain, &priorityGot, raise = env.raiseDrainPriority] {
+        priorityGot.set_value(raise ? raiseThreadPriority() : ThreadPriority{});
+        drain.run();
+    });
+    if (const ThreadPriority got = priority.get(); options.verbose && env.raiseDrainPriority) {
+        env.message("dravik-swv: draining thread: " + describe(got) + "\n");
+    }
 
     while (true) {
         std::unique_ptr<Chunk> chunk = queue.pop(kPopWait);
@@ -394,6 +421,12 @@ int runCapture(ToolEnvironment& env, const CaptureOptions& options, CaptureObser
         if (std::optional<CallFailure> readFailure = drain.takeFirstReadFailure()) {
             say(formatCallFailure(*readFailure));
         }
+        if (!warnedFull) {
+            if (const uint64_t full = drain.counters().bufferFullPolls; full != 0) {
+                warnedFull = true;
+                say(bufferFullWarning(full));
+            }
+        }
         if (drain.probeLost() && !failed) {
             fail("dravik-swv: trace reads keep failing; the probe is gone\n");
         }
@@ -422,6 +455,7 @@ int runCapture(ToolEnvironment& env, const CaptureOptions& options, CaptureObser
         }
     }
     drainer.join();
+    recordingWriter.finish();
     session.setReceiverRunning(false);
     if (server) {
         server->stop();

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "dravik/swv/HealthWarning.h"
+
 namespace dravik::swv {
 
 StatusSnapshot snapshotFrom(const PipelineCounters& counters) {
@@ -139,6 +141,9 @@ std::string formatSummary(const StatusSnapshot& status, const char* what) {
                 unexpectedPortList(status) + ", not enabled\n";
     }
     text += "  losses: " + losses(status) + "\n";
+    if (status.bufferFullPolls != 0) {
+        text += "  " + bufferFullText(status.bufferFullPolls) + "\n";
+    }
     for (const std::string& line : status.details) {
         text += line + "\n";
     }

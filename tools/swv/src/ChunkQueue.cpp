@@ -1,5 +1,10 @@
 #include "dravik/swv/ChunkQueue.h"
 
+#include <time.h>
+
+#include <algorithm>
+#include <cerrno>
+
 namespace dravik::swv {
 
 void Losses::add(const Losses& other) {
@@ -15,24 +20,42 @@ void Losses::add(const Losses& other) {
 }
 
 ChunkQueue::ChunkQueue(size_t maxChunks, size_t chunkBytes)
-    : maxChunks_(maxChunks == 0 ? 1 : maxChunks), chunkBytes_(chunkBytes) {}
+    : maxChunks_(maxChunks == 0 ? 1 : maxChunks),
+      chunkBytes_(chunkBytes),
+      ready_(maxChunks_ + 1),
+      free_(maxChunks_) {
+    ::sem_init(&readySignal_, 0, 0);
+    for (size_t i = 0; i < std::min(maxChunks_, kReserveChunks); ++i) {
+        free_.push(makeChunk());
+    }
+}
 
-std::unique_ptr<Chunk> ChunkQueue::acquire() {
-    std::unique_ptr<Chunk> chunk;
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (!free_.empty()) {
-            chunk = std::move(free_.back());
-            free_.pop_back();
-        } else if (allocated_ < maxChunks_) {
-            ++allocated_;  // allocated outside the lock below
-        } else {
-            return nullptr;
+ChunkQueue::~ChunkQueue() {
+    for (SpscRing<Chunk>* ring : {&ready_, &free_}) {
+        while (Chunk* chunk = ring->pop()) {
+            delete chunk;
         }
     }
+    ::sem_destroy(&readySignal_);
+}
+
+Chunk* ChunkQueue::makeChunk() {
+    ++allocated_;
+    auto chunk = std::make_unique<Chunk>();
+    chunk->bytes.reserve(chunkBytes_);
+    return chunk.release();
+}
+
+std::unique_ptr<Chunk> ChunkQueue::acquire() {
+    std::unique_ptr<Chunk> chunk = std::move(spare_);
     if (!chunk) {
-        chunk = std::make_unique<Chunk>();
-        chunk->bytes.reserve(chunkBytes_);
+        chunk.reset(free_.pop());
+    }
+    if (!chunk) {
+        if (allocated_ >= maxChunks_) {
+            return nullptr;
+        }
+        chunk.reset(makeChunk());
     }
     chunk->bytes.resize(chunkBytes_);
     chunk->timeUs = 0;
@@ -41,58 +64,122 @@ std::unique_ptr<Chunk> ChunkQueue::acquire() {
 }
 
 void ChunkQueue::publish(std::unique_ptr<Chunk> chunk) {
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        chunk->lossesBefore = pending_;
-        pending_ = Losses{};
-        queued_.push_back(std::move(chunk));
+    chunk->lossesBefore = pending_;
+    pending_ = Losses{};
+    // Never full: at most maxChunks exist, and the ring holds one more.
+    if (!ready_.push(chunk.get())) {
+        return;  // not one of ours
     }
-    ready_.notify_one();
+    chunk.release();
+    ++published_;
+    // Against the consumer's store of consumerIdle_ and its look at the ring: one of the two sees
+    // the other, so a chunk never waits for a consumer that went to sleep without seeing it.
+    std::atomic_thread_fence(std::memory_order_seq_cst);
+    if (consumerIdle_.load(std::memory_order_relaxed) ||
+        published_ - popped_.load(std::memory_order_relaxed) >= kWakeBatch) {
+        ::sem_post(&readySignal_);
+    }
+}
+
+void ChunkQueue::putBack(std::unique_ptr<Chunk> chunk) {
+    if (chunk) {
+        spare_ = std::move(chunk);
+    }
 }
 
 void ChunkQueue::noteLosses(const Losses& losses) {
-    std::lock_guard<std::mutex> lock(mutex_);
     pending_.add(losses);
 }
 
 void ChunkQueue::close() {
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (pending_.any()) {
-            // Outside the chunk budget: the consumer must hear of these losses.
-            auto chunk = std::make_unique<Chunk>();
-            chunk->timeUs = pending_.firstTimeUs;
-            chunk->lossesBefore = pending_;
-            pending_ = Losses{};
-            queued_.push_back(std::move(chunk));
-        }
-        closed_ = true;
+    if (pending_.any()) {
+        // Outside the chunk budget: the consumer must hear of these losses.
+        auto chunk = std::make_unique<Chunk>();
+        chunk->timeUs = pending_.firstTimeUs;
+        chunk->lossesBefore = pending_;
+        pending_ = Losses{};
+        ready_.push(chunk.release());
     }
-    ready_.notify_all();
+    closed_.store(true, std::memory_order_release);
+    ::sem_post(&readySignal_);
+}
+
+namespace {
+
+timespec MonotonicIn(int64_t ns) {
+    timespec at{};
+    ::clock_gettime(CLOCK_MONOTONIC, &at);
+    const int64_t total = static_cast<int64_t>(at.tv_nsec) + ns;
+    at.tv_sec += static_cast<time_t>(total / 1000000000);
+    at.tv_nsec = static_cast<long>(total % 1000000000);
+    return at;
+}
+
+bool Before(const timespec& a, const timespec& b) {
+    return a.tv_sec < b.tv_sec || (a.tv_sec == b.tv_sec && a.tv_nsec < b.tv_nsec);
+}
+
+}  // namespace
+
+Chunk* ChunkQueue::take() {
+    Chunk* chunk = ready_.pop();
+    if (chunk != nullptr) {
+        popped_.fetch_add(1, std::memory_order_relaxed);
+        flowing_ = true;
+    }
+    return chunk;
 }
 
 std::unique_ptr<Chunk> ChunkQueue::pop(std::chrono::microseconds wait) {
-    std::unique_lock<std::mutex> lock(mutex_);
-    ready_.wait_for(lock, wait, [&] { return !queued_.empty() || closed_; });
-    if (queued_.empty()) {
-        return nullptr;
+    if (Chunk* chunk = take()) {
+        return std::unique_ptr<Chunk>(chunk);
     }
-    std::unique_ptr<Chunk> chunk = std::move(queued_.front());
-    queued_.pop_front();
-    return chunk;
+    const int64_t waitNs = std::max<int64_t>(0, wait.count()) * 1000;
+    const timespec deadline = MonotonicIn(waitNs);
+    if (flowing_ && waitNs > 0 && !closed_.load(std::memory_order_acquire)) {
+        // Trace flows: let the next chunks gather rather than wake for each.
+        timespec gather = MonotonicIn(static_cast<int64_t>(kGatherMs) * 1000000);
+        if (Before(deadline, gather)) {
+            gather = deadline;
+        }
+        while (::sem_clockwait(&readySignal_, CLOCK_MONOTONIC, &gather) != 0 && errno == EINTR) {
+        }
+        if (Chunk* chunk = take()) {
+            return std::unique_ptr<Chunk>(chunk);
+        }
+        flowing_ = false;
+    }
+    consumerIdle_.store(true, std::memory_order_relaxed);
+    std::atomic_thread_fence(std::memory_order_seq_cst);
+    Chunk* chunk = nullptr;
+    while (true) {
+        // Closed is read before the ring: whatever was pushed before the close is seen then.
+        const bool closed = closed_.load(std::memory_order_acquire);
+        chunk = take();
+        if (chunk != nullptr || closed || waitNs == 0) {
+            break;
+        }
+        if (::sem_clockwait(&readySignal_, CLOCK_MONOTONIC, &deadline) != 0 && errno != EINTR) {
+            chunk = take();  // timed out
+            break;
+        }
+    }
+    consumerIdle_.store(false, std::memory_order_relaxed);
+    return std::unique_ptr<Chunk>(chunk);
 }
 
 void ChunkQueue::recycle(std::unique_ptr<Chunk> chunk) {
     if (!chunk || chunk->bytes.capacity() < chunkBytes_) {
         return;  // the loss carrier made by close(), or foreign
     }
-    std::lock_guard<std::mutex> lock(mutex_);
-    free_.push_back(std::move(chunk));
+    // Never full: it holds at most the maxChunks that exist.
+    if (free_.push(chunk.get())) {
+        chunk.release();
+    }
 }
 
 bool ChunkQueue::finished() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return closed_ && queued_.empty();
+    return closed_.load(std::memory_order_acquire) && ready_.empty();
 }
 
 }  // namespace dravik::swv

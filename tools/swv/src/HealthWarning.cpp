@@ -69,4 +69,16 @@ std::string healthWarning(const HealthVerdict& verdict, const HealthAdvice& advi
     return {};
 }
 
+std::string bufferFullText(uint64_t polls) {
+    return "probe buffer full " + std::to_string(polls) + " times (bytes may be lost)";
+}
+
+std::string bufferFullWarning(uint64_t polls) {
+    return "dravik-swv: warning: " + bufferFullText(polls) +
+           "\n"
+           "  likely causes: the draining thread was kept from its core (a busy machine;\n"
+           "  -v shows how it is scheduled), or the line is faster than the probe can be\n"
+           "  read (choose a lower --swo-rate)\n";
+}
+
 }  // namespace dravik::swv

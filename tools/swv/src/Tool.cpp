@@ -61,6 +61,7 @@ struct RawArguments {
     bool strict = false;
     bool noSync = false;
     bool noSetup = false;
+    bool lockMemory = false;
     std::string address;
     std::string length;
     // DWT trace and top.
@@ -423,6 +424,9 @@ void addCaptureOptions(CLI::App& command, RawArguments& raw, bool display) {
     addServeOptions(command, raw.serve);
     addNoSync(command, raw);
     addStrict(command, raw);
+    command.add_flag("--lock-memory", raw.lockMemory,
+                     "Lock the tool's memory in RAM (mlockall), so that no poll waits for a page "
+                     "to come back from swap");
     addVerbose(command, raw);
 }
 
@@ -643,6 +647,7 @@ int runTool(ToolEnvironment& env, int argc, const char* const* argv) {
         options.rawPath = raw.raw;
         options.rawPlainPath = raw.rawPlain;
         options.strict = raw.strict;
+        options.lockMemory = raw.lockMemory;
         options.verbose = raw.verbose;
         return runCapture(env, options);
     }

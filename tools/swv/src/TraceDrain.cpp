@@ -1,6 +1,7 @@
 #include "dravik/swv/TraceDrain.h"
 
 #include <algorithm>
+#include <chrono>
 
 #include "DravikTrace.h"
 
@@ -31,14 +32,16 @@ long TraceDrain::poll() {
         }
     }
 
-    std::lock_guard<std::mutex> lock(mutex_);
-    ++counters_.polls;
+    count(polls_);
     if (result == DRAVIK_OK) {
         consecutiveFailures_ = 0;
         const size_t got = static_cast<size_t>(std::clamp(length, 0, kReadBufferBytes));
-        counters_.bytes += got;
+        count(bytes_, got);
+        if (got >= DRAVIK_TRACE_BUFFER_SIZE) {
+            count(bufferFullPolls_);
+        }
         if (got == 0) {
-            queue_.recycle(std::move(chunk));
+            queue_.putBack(std::move(chunk));
             return 0;
         }
         if (chunk) {
@@ -46,7 +49,7 @@ long TraceDrain::poll() {
             chunk->timeUs = timeUs;
             queue_.publish(std::move(chunk));
         } else {
-            counters_.queueDropBytes += got;
+            count(queueDropBytes_, got);
             Losses losses;
             losses.queueFullBytes = got;
             losses.firstTimeUs = timeUs;
@@ -55,28 +58,43 @@ long TraceDrain::poll() {
         return static_cast<long>(got);
     }
 
-    queue_.recycle(std::move(chunk));
+    queue_.putBack(std::move(chunk));
     Losses losses;
     losses.firstTimeUs = timeUs;
     if (result == DRAVIK_REFUSED) {
         // The library found our buffer too small and discarded what was pending; the probe
         // itself still answers.
         consecutiveFailures_ = 0;
-        ++counters_.probeDrops;
+        count(probeDrops_);
         losses.probeDrops = 1;
         queue_.noteLosses(losses);
         return 0;
     }
-    ++counters_.readFailures;
+    count(readFailures_);
     losses.readFailures = 1;
     queue_.noteLosses(losses);
-    if (!firstReadFailure_ && !firstReported_) {
+    if (!firstReadFailureKept_) {
+        firstReadFailureKept_ = true;
         firstReadFailure_ = collectFailure(api_, "DravikReadSWVData", result);
+        firstReadFailureReady_.store(true, std::memory_order_release);
     }
     if (++consecutiveFailures_ >= kMaxConsecutiveFailures) {
         probeLost_.store(true);
     }
     return -1;
+}
+
+void TraceDrain::pause(uint64_t us, bool foundData) {
+    if (foundData && spinAfterDataUs_ > 0 && us > 0) {
+        // On the steady clock, not clock_: a test's clock moves only when slept on.
+        using namespace std::chrono;
+        const uint64_t spinUs = std::min(us, spinAfterDataUs_);
+        const steady_clock::time_point end = steady_clock::now() + microseconds(spinUs);
+        while (steady_clock::now() < end && !stop_.load(std::memory_order_relaxed)) {
+        }
+        us -= spinUs;
+    }
+    sleepInterruptibly(us);
 }
 
 void TraceDrain::sleepInterruptibly(uint64_t us) {
@@ -97,14 +115,13 @@ void TraceDrain::run() noexcept {
             const uint64_t now = clock_.nowUs();
             const uint64_t elapsed = now - lastPollUs;
             lastPollUs = now;
-            const uint64_t pause = got < 0 ? interval_.ceilingUs()
-                                           : interval_.next(static_cast<uint64_t>(got), elapsed);
-            sleepInterruptibly(pause);
+            pause(got < 0 ? interval_.ceilingUs()
+                          : interval_.next(static_cast<uint64_t>(got), elapsed),
+                  got > 0);
         }
         if (!probeLost_.load()) {
             const int result = api_.stopSwvRead();
             if (result != DRAVIK_OK) {
-                std::lock_guard<std::mutex> lock(mutex_);
                 stopFailure_ = collectFailure(api_, "DravikStopSWVRead", result);
             }
             // What the receiver kept until it stopped is still readable.
@@ -122,24 +139,21 @@ void TraceDrain::run() noexcept {
 }
 
 DrainCounters TraceDrain::counters() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return counters_;
+    DrainCounters counters;
+    counters.bytes = bytes_.load(std::memory_order_relaxed);
+    counters.polls = polls_.load(std::memory_order_relaxed);
+    counters.probeDrops = probeDrops_.load(std::memory_order_relaxed);
+    counters.readFailures = readFailures_.load(std::memory_order_relaxed);
+    counters.queueDropBytes = queueDropBytes_.load(std::memory_order_relaxed);
+    counters.bufferFullPolls = bufferFullPolls_.load(std::memory_order_relaxed);
+    return counters;
 }
 
 std::optional<CallFailure> TraceDrain::takeFirstReadFailure() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (!firstReadFailure_) {
+    if (!firstReadFailureReady_.exchange(false, std::memory_order_acquire)) {
         return std::nullopt;
     }
-    firstReported_ = true;
-    std::optional<CallFailure> failure = std::move(firstReadFailure_);
-    firstReadFailure_.reset();
-    return failure;
-}
-
-std::optional<CallFailure> TraceDrain::stopFailure() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return stopFailure_;
+    return std::move(firstReadFailure_);
 }
 
 }  // namespace dravik::swv

@@ -2,16 +2,23 @@
 // writes. The drainer never waits on it: when every chunk is in use it keeps reading (so the
 // probe's buffer does not overflow) and reports the bytes it had to drop as a loss, which reaches
 // the consumer ahead of the next chunk that fits, so a gap is always visible where it happened.
+// The two sides share no lock (chunks travel through two lock-free rings, and a semaphore, whose
+// post never blocks, wakes the consumer), so the drainer cannot be held up by a consumer that lost
+// its core at the wrong moment. A wake-up costs more CPU than decoding a poll's bytes, so while
+// trace flows the consumer takes what gathered every kGatherMs (or at kWakeBatch chunks) instead of
+// being woken for each chunk; once a gathering brings nothing it is woken by the next one.
 #pragma once
 
+#include <semaphore.h>
+
+#include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <memory>
-#include <mutex>
 #include <vector>
+
+#include "dravik/swv/SpscRing.h"
 
 namespace dravik::swv {
 
@@ -35,11 +42,16 @@ struct Chunk {
 class ChunkQueue {
   public:
     ChunkQueue(size_t maxChunks, size_t chunkBytes);
+    ~ChunkQueue();
+    ChunkQueue(const ChunkQueue&) = delete;
+    ChunkQueue& operator=(const ChunkQueue&) = delete;
 
     // --- the draining thread ---
     // A free chunk sized for one read, or null when all maxChunks are in use.
     std::unique_ptr<Chunk> acquire();
     void publish(std::unique_ptr<Chunk> chunk);
+    // A chunk from acquire() that is not published after all.
+    void putBack(std::unique_ptr<Chunk> chunk);
     void noteLosses(const Losses& losses);
     // No more chunks. Losses not yet attached come out on an empty chunk.
     void close();
@@ -55,16 +67,31 @@ class ChunkQueue {
     size_t chunkBytes() const { return chunkBytes_; }
     size_t maxChunks() const { return maxChunks_; }
 
+    // Chunks made ready before the capture, so that the draining thread does not allocate while
+    // the consumer keeps up.
+    static constexpr size_t kReserveChunks = 64;
+    static constexpr unsigned kGatherMs = 10;
+    static constexpr size_t kWakeBatch = 64;
+
   private:
-    mutable std::mutex mutex_;
-    std::condition_variable ready_;
+    Chunk* makeChunk();
+    Chunk* take();  // the consumer's side of the ring
+
     size_t maxChunks_;
     size_t chunkBytes_;
+    SpscRing<Chunk> ready_;  // drainer to consumer; one more for close()'s loss carrier
+    SpscRing<Chunk> free_;   // consumer to drainer
+    sem_t readySignal_;      // posted for each chunk made ready, and at the close
+    std::atomic<bool> closed_{false};
+    std::atomic<bool> consumerIdle_{false};  // waiting to be posted
+    std::atomic<size_t> popped_{0};
+    // The consumer's own: the last pop found a chunk.
+    bool flowing_ = false;
+    // The draining thread's own.
+    size_t published_ = 0;
     size_t allocated_ = 0;
-    std::vector<std::unique_ptr<Chunk>> free_;
-    std::deque<std::unique_ptr<Chunk>> queued_;
+    std::unique_ptr<Chunk> spare_;  // put back, handed out again first
     Losses pending_;
-    bool closed_ = false;
 };
 
 }  // namespace dravik::swv

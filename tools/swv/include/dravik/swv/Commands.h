@@ -50,6 +50,11 @@ struct ToolEnvironment {
     // change of `resizes` (SIGWINCH). Null: 80.
     std::function<unsigned()> terminalColumns;
     const std::atomic<int>* resizes = nullptr;
+    // The draining thread asks for real-time scheduling or a raised nice value (a benchmark
+    // turns it off to see the difference).
+    bool raiseDrainPriority = true;
+    // See TraceDrain::setSpinAfterDataUs; for measurements.
+    uint64_t drainSpinAfterDataUs = 0;
     // Serialises writes to `err`: the device object's diagnostics arrive on the draining thread.
     std::mutex errMutex;
 

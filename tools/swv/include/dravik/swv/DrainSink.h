@@ -16,7 +16,8 @@ class DrainSink {
     virtual ~DrainSink() = default;
 
     // Called on the draining thread only, between two polls: a sink that takes long delays the
-    // next poll, and the probe's buffer fills meanwhile. timeUs: host time of the read.
+    // next poll, and the probe's buffer fills meanwhile (a SinkThread takes the work elsewhere).
+    // timeUs: host time of the read.
     virtual void data(uint64_t timeUs, const uint8_t* bytes, size_t size) = 0;
     // The library discarded pending bytes (403) or a read failed: trace is missing here.
     virtual void gap(uint64_t timeUs, GapCause cause) = 0;

@@ -22,4 +22,10 @@ struct HealthAdvice {
 // Lines starting "dravik-swv: warning: "; empty for a stream that is not unhealthy.
 std::string healthWarning(const HealthVerdict& verdict, const HealthAdvice& advice);
 
+// "probe buffer full N times (bytes may be lost)": a poll found the probe's buffer full, so it may
+// have dropped bytes since the poll before (the library gives no count of them).
+std::string bufferFullText(uint64_t polls);
+// The warning a capture gives at the first such poll.
+std::string bufferFullWarning(uint64_t polls);
+
 }  // namespace dravik::swv

@@ -90,7 +90,8 @@ struct CaptureOptions {
     OutputOptions output;
     std::string rawPath;
     std::string rawPlainPath;
-    bool strict = false;  // exit 1 when the trace is not healthy
+    bool strict = false;      // exit 1 when the trace is not healthy
+    bool lockMemory = false;  // mlockall of the pages mapped when the capture starts
     bool verbose = false;
     ServeOptions serve;
 };

@@ -1,6 +1,7 @@
-// The recordings of one capture (--raw, --raw-plain), written from the draining thread so that
-// they hold every byte the library delivered whatever the display drops. A file that never got
-// its header (the capture failed before trace started) is removed again rather than left empty.
+// The recordings of one capture (--raw, --raw-plain), fed by the draining thread before the display
+// queue so that they hold every byte the library delivered whatever the display drops; a capture
+// runs it behind a SinkThread, so that no poll waits for a file. A file that never got its header
+// (the capture failed before trace started) is removed again rather than left empty.
 #pragma once
 
 #include <atomic>
