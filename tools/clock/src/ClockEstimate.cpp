@@ -101,6 +101,7 @@ ClockEstimate estimateWith(const std::vector<ReadBurst>& bursts, const Widths& w
                            double maxClockHz) {
     const uint64_t originUs = bursts.front().front().beforeUs;
     std::vector<Point> points;
+    points.reserve(bursts.size());
     for (const ReadBurst& burst : bursts) {
         points.push_back(pointOf(burst, originUs, widths, hz));
     }
