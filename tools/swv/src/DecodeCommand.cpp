@@ -103,7 +103,7 @@ int runDecode(ToolEnvironment& env, const DecodeOptions& options) {
     if (!reader.plain() && header.startTimeUs != 0) {
         main.startWallUs = header.startTimeUs;
     }
-    TracePipeline pipeline(pipelineConfig(options.output, portFiles, mask, clocks, main), &env.out);
+    TracePipeline pipeline(pipelineConfig(output, portFiles, mask, clocks, main), &env.out);
 
     HealthAdvice advice;
     advice.live = false;

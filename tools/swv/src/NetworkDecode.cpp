@@ -67,8 +67,14 @@ int runNetworkDecode(ToolEnvironment& env, const DecodeOptions& options) {
     }
     // The stream says nothing of the capture: every port counts as enabled, and timestamps are
     // in seconds only with --clock.
-    const double timestampHz = options.clockHz != 0 ? timestampClockHz(options.clockHz, 0) : 0;
-    TracePipeline pipeline(pipelineConfig(options.output, portFiles, 0xFFFFFFFF, timestampHz),
+    TargetClocks clocks;
+    clocks.globalHz = options.clockHz;
+    clocks.timestampHz = options.clockHz != 0 ? timestampClockHz(options.clockHz, 0) : 0;
+    MainOutput main;
+    main.terminal = env.outIsTerminal;
+    main.noColorSet = env.noColorSet;
+    main.live = env.outIsTerminal;  // a live stream: unfinished lines shown as they come
+    TracePipeline pipeline(pipelineConfig(options.output, portFiles, 0xFFFFFFFF, clocks, main),
                            &env.out);
     HealthAdvice advice;
     advice.live = false;
@@ -79,13 +85,23 @@ int runNetworkDecode(ToolEnvironment& env, const DecodeOptions& options) {
     uint8_t buffer[16384];
     long got = 0;
     while ((got = source.read(buffer, sizeof buffer)) > 0) {
-        pipeline.data(buffer, static_cast<size_t>(got), env.clock.nowUs() - startUs);
-        if (!pipeline.flush()) {
-            return outputFailed(env, pipeline);
-        }
+        const uint64_t nowUs = env.clock.nowUs() - startUs;
+        pipeline.data(buffer, static_cast<size_t>(got), nowUs);
+        // The pieces of a line that have waited long enough; the rest waits for the next read.
+        pipeline.tick(nowUs);
         if (pipeline.takeHealthAlarm()) {
             ending.warned = true;
+            // A row left open on the same terminal is ended first.
+            if (env.outIsTerminal && pipeline.mainRowOpen()) {
+                pipeline.closeMainRow();
+            }
+            if (!pipeline.flush()) {
+                return outputFailed(env, pipeline);
+            }
             env.message(healthWarning(pipeline.health().verdict(), advice));
+        }
+        if (!pipeline.flush()) {
+            return outputFailed(env, pipeline);
         }
     }
     ending.seconds = static_cast<double>(env.clock.nowUs() - startUs) / 1e6;
