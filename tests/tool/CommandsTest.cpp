@@ -922,6 +922,27 @@ TEST_F(CommandsTest, DecodeShowsTimesEventsAndPatternsAsAsked) {
         << out.str();
 }
 
+TEST_F(CommandsTest, ARecordingWithTimestampsIsDecodedWithItsTargetTime) {
+    const std::string recording = dir.path("stamped.rec");
+    std::string error;
+    std::unique_ptr<RecordingWriter> writer =
+        RecordingWriter::create(recording, RecordingWriter::Kind::Recording, error);
+    ASSERT_NE(writer, nullptr) << error;
+    RecordingSettings settings;
+    settings.traceClockHz = 1000000;
+    settings.prescaler = 1;
+    settings.itmTcr = 0x00000003;  // ITMENA, TSENA; local timestamps count the trace clock
+    ASSERT_TRUE(writer->writeHeader(makeRecordingHeader(settings)));
+    const Bytes trace =
+        ItmStream().text(0, "a\n").localTimestamp(1000).text(0, "b\n").localTimestamp(500).bytes();
+    ASSERT_TRUE(writer->writeData(0, trace.data(), trace.size()));
+    ASSERT_TRUE(writer->writeEnd(0));
+    ASSERT_TRUE(writer->close());
+
+    ASSERT_EQ(run({"decode", recording, "--port", "0=text", "--color", "never"}), 0) << err.str();
+    EXPECT_EQ(out.str(), "[t 0.000000] a\n[t 0.000500] b\n");
+}
+
 TEST_F(CommandsTest, DecodeShowsPacketsOnEveryPageOfPorts) {
     // A word of text on port 0, then a page change to ports 224..255 and two bytes there.
     const std::string path = dir.path("page.bin");

@@ -28,7 +28,6 @@
 namespace dravik::swv::test {
 namespace {
 
-
 TEST(EndToEnd, CaptureShowsTheBenchProgramWithoutLoss) {
     SKIP_WITHOUT_TRACE();
     const ProcessResult result =

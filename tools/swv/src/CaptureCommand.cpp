@@ -447,10 +447,10 @@ int runCapture(ToolEnvironment& env, const CaptureOptions& options, CaptureObser
             if (!(framed && pipeline.mainRowOpen())) {
                 const DrainCounters counters = drain.counters();
                 const double rateNow = meter.update(now, trialCounts.bytes + counters.bytes);
-                status.draw(
-                    formatStatusLine(captureStatus(
-                        pipeline, counters, trialCounts, static_cast<double>(now - startUs) / 1e6, rateNow)),
-                    now);
+                status.draw(formatStatusLine(captureStatus(pipeline, counters, trialCounts,
+                                                           static_cast<double>(now - startUs) / 1e6,
+                                                           rateNow)),
+                            now);
             }
         }
     }

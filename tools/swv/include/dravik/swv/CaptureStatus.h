@@ -30,7 +30,7 @@ struct StatusSnapshot {
     uint64_t hostDrops = 0;     // reads refused with 403
     uint64_t readFailures = 0;
     uint64_t queueDropBytes = 0;
-    uint64_t bufferFullPolls = 0;         // polls that found the probe's buffer full
+    uint64_t bufferFullPolls = 0;  // polls that found the probe's buffer full
     // The summary's lines of what else took part (the stream server and its clients, a network
     // input), each starting with two spaces; before the verdict.
     std::vector<std::string> details;
