@@ -70,7 +70,7 @@ void ChunkQueue::publish(std::unique_ptr<Chunk> chunk) {
     if (!ready_.push(chunk.get())) {
         return;  // not one of ours
     }
-    chunk.release();
+    static_cast<void>(chunk.release());  // the ring owns it now
     ++published_;
     // Against the consumer's store of consumerIdle_ and its look at the ring: one of the two sees
     // the other, so a chunk never waits for a consumer that went to sleep without seeing it.
@@ -98,7 +98,9 @@ void ChunkQueue::close() {
         chunk->timeUs = pending_.firstTimeUs;
         chunk->lossesBefore = pending_;
         pending_ = Losses{};
-        ready_.push(chunk.release());
+        if (ready_.push(chunk.get())) {
+            static_cast<void>(chunk.release());  // the consumer frees it
+        }
     }
     closed_.store(true, std::memory_order_release);
     ::sem_post(&readySignal_);
@@ -174,7 +176,7 @@ void ChunkQueue::recycle(std::unique_ptr<Chunk> chunk) {
     }
     // Never full: it holds at most the maxChunks that exist.
     if (free_.push(chunk.get())) {
-        chunk.release();
+        static_cast<void>(chunk.release());  // the free list owns it now
     }
 }
 

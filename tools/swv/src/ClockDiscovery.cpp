@@ -50,7 +50,7 @@ std::vector<ClockCandidate> clockCandidates(uint32_t coreHz, const std::vector<u
 }
 
 std::string describeCandidate(const ClockCandidate& candidate) {
-    const std::string hz = clock::formatHz(candidate.hz);
+    std::string hz = clock::formatHz(candidate.hz);
     switch (candidate.origin) {
         case CandidateOrigin::Measured:
             return hz;
@@ -123,7 +123,7 @@ ClockDiscovery discoverTraceClock(const std::vector<ClockCandidate>& candidates,
 }
 
 std::string describeTrial(const ClockTrial& trial) {
-    const std::string head = "trace clock " + clock::formatHz(trial.candidate.hz) + ": ";
+    std::string head = "trace clock " + clock::formatHz(trial.candidate.hz) + ": ";
     const StreamTally& span = trial.verdict.span;
     switch (trial.judgement) {
         case TrialJudgement::Skipped:
