@@ -83,6 +83,31 @@ TEST_F(TraceDrainTest, HandsOverEveryByteAndDrainsTheReceiverAfterStopping) {
     EXPECT_EQ(api.countCalls("DravikStopSWVRead"), 1u);
 }
 
+TEST_F(TraceDrainTest, APollNearlyFullWhileALongReadRanCountsAsFull) {
+    // The line brings 200 bytes a millisecond; about half of a read's time lies between the
+    // library's count of what is pending and its read of it.
+    const struct {
+        size_t bytes;
+        uint64_t callUs;
+        bool counted;
+    } cases[] = {{3900, 0, false},   {3900, 2000, true}, {3700, 2000, false},
+                 {3700, 6000, true}, {4000, 0, true},    {10, 100000, false}};
+    uint64_t expected = 0;
+    std::vector<uint64_t> callUs;
+    for (const auto& c : cases) {
+        api.polls.push_back(SwvPoll{0, Bytes(c.bytes, 5)});
+        callUs.push_back(c.callUs);
+        expected += c.counted ? 1 : 0;
+    }
+    api.beforePoll = [&](size_t index) {
+        if (index < callUs.size()) {
+            clock.advance(callUs[index]);
+        }
+    };
+    drainAll();
+    EXPECT_EQ(drain->counters().bufferFullPolls, expected);
+}
+
 TEST_F(TraceDrainTest, CountsRefusedReadsAndMarksTheGap) {
     api.polls = {SwvPoll{0, {1}}, SwvPoll{DRAVIK_REFUSED, {}, "Buffer is too small, data is lost"},
                  SwvPoll{0, {2}}};

@@ -5,7 +5,8 @@
 namespace dravik::swv {
 
 PollInterval::PollInterval(uint32_t bufferBytes, double lineBytesPerSecond)
-    : bufferBytes_(bufferBytes == 0 ? 1 : bufferBytes) {
+    : bufferBytes_(bufferBytes == 0 ? 1 : bufferBytes),
+      lineBytesPerSecond_(lineBytesPerSecond > 0 ? lineBytesPerSecond : 0) {
     // Never sleep longer than it takes the line, at full speed, to fill a quarter of the buffer.
     double ceiling = static_cast<double>(kMaxCeilingUs);
     if (lineBytesPerSecond > 0) {

@@ -12,15 +12,22 @@ static_assert(TraceDrain::kReadBufferBytes >= DRAVIK_TRACE_BUFFER_SIZE,
 
 TraceDrain::TraceDrain(TraceInterface& api, ChunkQueue& queue, Clock& clock, PollInterval interval,
                        uint64_t startUs)
-    : api_(api), queue_(queue), clock_(clock), interval_(interval), startUs_(startUs) {}
+    : api_(api),
+      queue_(queue),
+      clock_(clock),
+      interval_(interval),
+      startUs_(startUs),
+      lastReturnedUs_(startUs) {}
 
 long TraceDrain::poll() {
     std::unique_ptr<Chunk> chunk = queue_.acquire();
     char* buffer =
         chunk ? reinterpret_cast<char*>(chunk->bytes.data()) : reinterpret_cast<char*>(scratch_);
     int length = kReadBufferBytes;
+    const uint64_t calledUs = clock_.nowUs();
     const int result = api_.readSwvData(buffer, 0, &length);
-    const uint64_t timeUs = clock_.nowUs() - startUs_;
+    const uint64_t returnedUs = clock_.nowUs();
+    const uint64_t timeUs = returnedUs - startUs_;
     // The sinks first: they must have every byte, whether or not the queue has room.
     for (DrainSink* sink : sinks_) {
         if (result == DRAVIK_OK && length > 0) {
@@ -37,7 +44,17 @@ long TraceDrain::poll() {
         consecutiveFailures_ = 0;
         const size_t got = static_cast<size_t>(std::clamp(length, 0, kReadBufferBytes));
         count(bytes_, got);
-        if (got >= DRAVIK_TRACE_BUFFER_SIZE) {
+        // The probe may have dropped bytes when it held all it can, or when what came in between
+        // the library's count and its read (about half the call: from the middle of the first
+        // round trip to the middle of the second) would have filled it on top of the count. What
+        // came in is reckoned at the rate this poll's bytes came at, the line's at the most.
+        const double sinceLastUs =
+            static_cast<double>(std::max<uint64_t>(1, returnedUs - lastReturnedUs_));
+        const double rate =
+            std::min(interval_.lineBytesPerSecond(), static_cast<double>(got) * 1e6 / sinceLastUs);
+        const double arrived = rate * static_cast<double>(returnedUs - calledUs) / 2 / 1e6;
+        lastReturnedUs_ = returnedUs;
+        if (static_cast<double>(got) + arrived >= DRAVIK_TRACE_BUFFER_SIZE) {
             count(bufferFullPolls_);
         }
         if (got == 0) {

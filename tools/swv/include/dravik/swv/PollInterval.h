@@ -18,6 +18,7 @@ class PollInterval {
     uint64_t next(uint64_t bytes, uint64_t elapsedUs);
 
     uint64_t ceilingUs() const { return ceilingUs_; }
+    double lineBytesPerSecond() const { return lineBytesPerSecond_; }
     uint64_t currentUs() const { return currentUs_; }
 
     static constexpr uint64_t kMinPauseUs = 100;      // first step up from polling at once
@@ -26,6 +27,7 @@ class PollInterval {
 
   private:
     uint32_t bufferBytes_;
+    double lineBytesPerSecond_;
     uint64_t ceilingUs_;
     uint64_t currentUs_ = 0;
 };

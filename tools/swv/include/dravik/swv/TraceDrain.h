@@ -28,8 +28,9 @@ struct DrainCounters {
     uint64_t probeDrops = 0;
     uint64_t readFailures = 0;
     uint64_t queueDropBytes = 0;
-    // Polls that found the probe's buffer full: it may have dropped bytes since the poll before.
-    // The library gives no count of what the probe dropped; a full buffer is the only sign.
+    // Polls that found the probe's buffer full, or so nearly full that the line may have filled it
+    // while the read ran: it may have dropped bytes. The library gives no count of what the probe
+    // dropped; a full buffer is the only sign.
     uint64_t bufferFullPolls = 0;
 };
 
@@ -82,6 +83,7 @@ class TraceDrain {
     Clock& clock_;
     PollInterval interval_;
     uint64_t startUs_;
+    uint64_t lastReturnedUs_;  // when the last successful read returned
     std::vector<DrainSink*> sinks_;
     std::atomic<bool> stop_{false};
     std::atomic<bool> probeLost_{false};
