@@ -145,17 +145,22 @@ int runCapture(ToolEnvironment& env, const CaptureOptions& options, CaptureObser
         }
         return true;
     };
+    // The DWT's packets join the instrumentation's, with the ITM_TCR that carries them.
+    auto addDwtTrace = [&](SetupResult& setup) {
+        if (!dwt->any()) {
+            return true;
+        }
+        const std::optional<uint32_t> tcr = setUpDwtTrace(session, *dwt);
+        setup.itmTcr = tcr ? tcr : setup.itmTcr;
+        return tcr.has_value();
+    };
     if (given) {
         std::optional<SetupResult> setup = setUpTrace(session, *given, request);
         if (!setup) {
             return kExitFailure;
         }
-        if (dwt->any()) {
-            const std::optional<uint32_t> tcr = setUpDwtTrace(session, *dwt);
-            if (!tcr) {
-                return kExitFailure;
-            }
-            setup->itmTcr = tcr;
+        if (!addDwtTrace(*setup)) {
+            return kExitFailure;
         }
         if (!clientsReady()) {
             return options.strict ? kExitFailure : kExitOk;
@@ -177,12 +182,8 @@ int runCapture(ToolEnvironment& env, const CaptureOptions& options, CaptureObser
         if (!dwt) {
             return kExitFailure;
         }
-        if (dwt->any()) {
-            const std::optional<uint32_t> tcr = setUpDwtTrace(session, *dwt);
-            if (!tcr) {
-                return kExitFailure;
-            }
-            start->setup.itmTcr = tcr;
+        if (!addDwtTrace(start->setup)) {
+            return kExitFailure;
         }
     }
     // From here on the clock is the one the trace runs at, given or found: the recording, the
