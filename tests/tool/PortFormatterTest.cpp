@@ -152,6 +152,16 @@ TEST_F(PortFormatterTest, AutoShowsABinaryCounterInHexFromItsFirstValue) {
               "[1] 0x00000000\n[1] 0x00000001\n[1] 0x00000041\n[1] 0x0000000a\n[1] 0x00000000\n");
 }
 
+TEST_F(PortFormatterTest, AutoJoiningACounterPastTheTextRangeShowsItsValues) {
+    // A capture that begins at 202: a lone byte of 0x80 or more in a padded word is no character.
+    PortFormatter counter(1, PortFormat::Auto, true);
+    EXPECT_EQ(feed(counter, {write(1, 4, 0xCA), write(1, 4, 0xCB), write(1, 4, 0x100)}),
+              "[1] 0x000000ca\n[1] 0x000000cb\n[1] 0x00000100\n");
+    // A whole UTF-8 character padded is text: "\xc3\xa9\n".
+    PortFormatter console(0, PortFormat::Auto, false);
+    EXPECT_EQ(feed(console, {write(0, 4, 0x000AA9C3)}), "\xc3\xa9\n");
+}
+
 TEST_F(PortFormatterTest, AutoDecidesWriteByWrite) {
     PortFormatter formatter(0, PortFormat::Auto, false);
     // A binary write inside a line is a row of its own; the text goes on with the next write.

@@ -21,6 +21,32 @@ LineStamp stampOf(const TimedPacket& write) {
     return LineStamp{write.seconds, write.hostUs};
 }
 
+// Whether the non-NUL bytes of a write hold whole UTF-8 characters only (plain ASCII among them).
+bool wholeUtf8(const itm::Packet& write) {
+    unsigned continuations = 0;  // still owed by the character begun
+    for (unsigned i = 0; i < write.size; ++i) {
+        const uint8_t c = payloadByte(write, i);
+        if (c == 0) {
+            continue;
+        }
+        if ((c & 0xC0) == 0x80) {
+            if (continuations == 0) {
+                return false;
+            }
+            --continuations;
+            continue;
+        }
+        if (continuations != 0) {
+            return false;
+        }
+        if (c >= 0xF8 || (c >= 0x80 && c < 0xC2)) {
+            return false;
+        }
+        continuations = c >= 0xF0 ? 3 : c >= 0xE0 ? 2 : c >= 0xC0 ? 1 : 0;
+    }
+    return continuations == 0;
+}
+
 constexpr PortFormat kNamedFormats[] = {PortFormat::Auto, PortFormat::Text,   PortFormat::Hex,
                                         PortFormat::Dec,  PortFormat::Signed, PortFormat::Float};
 
@@ -77,7 +103,12 @@ WriteClass classifyWrite(const itm::Packet& write, WriteClass previous) noexcept
     if (!anyText) {
         return WriteClass::Unclear;
     }
-    return anyNul && previous == WriteClass::Number ? WriteClass::Number : WriteClass::Text;
+    // Padding ends a string where it stands, so a padded write that splits a character (0xCA in a
+    // word, a counter past 201) is a number, not a fragment of text.
+    if (anyNul && (previous == WriteClass::Number || !wholeUtf8(write))) {
+        return WriteClass::Number;
+    }
+    return WriteClass::Text;
 }
 
 std::string writeCharacters(const itm::Packet& write) {
